@@ -1,0 +1,222 @@
+#include "report.h"
+
+#include "names.h"
+
+#include <tav/nvidia/cuda>
+#include <tav/nvidia/cuvid>
+#include <tav/nvidia/nvenc>
+#include <tav/nvidia/nvfbc>
+
+#include <cstring>
+
+namespace tav::probe {
+
+namespace {
+
+using tav::nvidia::Cuda;
+using tav::nvidia::CuVid;
+using tav::nvidia::NvEnc;
+using tav::nvidia::NvFBC;
+
+template <class Outcome>
+std::string messageOf(const Outcome& outcome)
+{
+    const auto message = outcome.error().message();
+    return std::string(message.data(), message.size());
+}
+
+// Records the outcome of a load in the library's status; true when usable.
+template <class Outcome>
+bool note(LibraryStatus& status, const Outcome& outcome)
+{
+    status.usable = !outcome.has_error();
+    if (!status.usable) {
+        status.error = messageOf(outcome);
+    }
+    return status.usable;
+}
+
+// The driver's two-step enumeration: a count, then that many items.
+template <class Item, class Count, class List>
+std::vector<Item> enumerate(Count count, List list, std::string& error)
+{
+    unsigned int n = 0;
+    if (auto counted = count(&n); counted.has_error()) {
+        error = messageOf(counted);
+        return {};
+    }
+    std::vector<Item> items(n);
+    unsigned int filled = 0;
+    if (auto listed = list(items.data(), n, &filled); listed.has_error()) {
+        error = messageOf(listed);
+        return {};
+    }
+    items.resize(filled);
+    return items;
+}
+
+void gatherCuda(Report& report)
+{
+    Cuda& cuda = Cuda::instance();
+    if (!note(report.cuda, cuda.loadLib(0))) {
+        return;
+    }
+    int version = 0;
+    if (!cuda.driverGetVersion(&version).has_error()) {
+        report.driverVersion = version;
+    }
+    int count = 0;
+    if (auto counted = cuda.deviceGetCount(&count); counted.has_error()) {
+        report.devicesError = messageOf(counted);
+        return;
+    }
+    for (int ordinal = 0; ordinal < count; ++ordinal) {
+        CudaDevice device;
+        device.ordinal = ordinal;
+        CUdevice handle = 0;
+        if (cuda.deviceGet(&handle, ordinal).has_error()) {
+            continue;
+        }
+        char name[256] = {};
+        if (!cuda.deviceGetName(name, sizeof(name) - 1, handle).has_error()) {
+            device.name = name;
+        }
+        size_t bytes = 0;
+        if (!cuda.deviceTotalMem(&bytes, handle).has_error()) {
+            device.totalMemory = bytes;
+        }
+        cuda.deviceGetAttribute(&device.computeMajor, CU_DEVICE_ATTRIBUTE_COMPUTE_CAPABILITY_MAJOR, handle);
+        cuda.deviceGetAttribute(&device.computeMinor, CU_DEVICE_ATTRIBUTE_COMPUTE_CAPABILITY_MINOR, handle);
+        report.devices.push_back(device);
+    }
+}
+
+EncoderCodec describeCodec(NvEnc& nvenc, void* encoder, const GUID& codec, std::string& error)
+{
+    EncoderCodec described;
+    described.name = codecName(codec);
+    for (const GUID& profile : enumerate<GUID>(
+             [&](unsigned int* n) { return nvenc.getEncodeProfileGUIDCount(encoder, codec, n); },
+             [&](GUID* items, unsigned int n, unsigned int* filled) {
+                 return nvenc.getEncodeProfileGUIDs(encoder, codec, items, n, filled);
+             },
+             error)) {
+        described.profiles.push_back(profileName(profile));
+    }
+    for (NV_ENC_BUFFER_FORMAT format : enumerate<NV_ENC_BUFFER_FORMAT>(
+             [&](unsigned int* n) { return nvenc.getInputFormatCount(encoder, codec, n); },
+             [&](NV_ENC_BUFFER_FORMAT* items, unsigned int n, unsigned int* filled) {
+                 return nvenc.getInputFormats(encoder, codec, items, n, filled);
+             },
+             error)) {
+        described.inputFormats.push_back(bufferFormatName(format));
+    }
+    for (const GUID& preset : enumerate<GUID>(
+             [&](unsigned int* n) { return nvenc.getEncodePresetCount(encoder, codec, n); },
+             [&](GUID* items, unsigned int n, unsigned int* filled) {
+                 return nvenc.getEncodePresetGUIDs(encoder, codec, items, n, filled);
+             },
+             error)) {
+        described.presets.push_back(presetName(preset));
+    }
+    return described;
+}
+
+EncoderDevice describeEncoder(NvEnc& nvenc, int ordinal)
+{
+    Cuda& cuda = Cuda::instance();
+    EncoderDevice device;
+    device.ordinal = ordinal;
+    CUdevice handle = 0;
+    CUcontext context = nullptr;
+    if (auto made = cuda.deviceGet(&handle, ordinal); made.has_error()) {
+        device.error = messageOf(made);
+        return device;
+    }
+    if (auto made = cuda.ctxCreate(&context, 0, handle); made.has_error()) {
+        device.error = messageOf(made);
+        return device;
+    }
+    NV_ENC_OPEN_ENCODE_SESSION_EX_PARAMS session;
+    std::memset(&session, 0, sizeof(session));
+    session.deviceType = NV_ENC_DEVICE_TYPE_CUDA;
+    session.device = context;
+    void* encoder = nullptr;
+    if (auto opened = nvenc.openEncodeSessionEx(&session, &encoder); opened.has_error()) {
+        device.error = messageOf(opened);
+    } else {
+        for (const GUID& codec : enumerate<GUID>(
+                 [&](unsigned int* n) { return nvenc.getEncodeGUIDCount(encoder, n); },
+                 [&](GUID* items, unsigned int n, unsigned int* filled) {
+                     return nvenc.getEncodeGUIDs(encoder, items, n, filled);
+                 },
+                 device.error)) {
+            device.codecs.push_back(describeCodec(nvenc, encoder, codec, device.error));
+        }
+        nvenc.destroyEncoder(encoder);
+    }
+    cuda.ctxDestroy(context);
+    return device;
+}
+
+void gatherNvenc(Report& report)
+{
+    NvEnc& nvenc = NvEnc::instance();
+    if (!note(report.nvenc, nvenc.loadLib()) || !report.cuda.usable) {
+        return;
+    }
+    for (const CudaDevice& device : report.devices) {
+        report.encoders.push_back(describeEncoder(nvenc, device.ordinal));
+    }
+}
+
+void gatherNvfbc(Report& report)
+{
+    NvFBC& nvfbc = NvFBC::instance();
+    unsigned long handle = 0;
+    NVFBC_CREATE_HANDLE_PARAMS create;
+    std::memset(&create, 0, sizeof(create));
+    if (!note(report.nvfbc, nvfbc.createHandle(&handle, &create))) {
+        return;
+    }
+    NVFBC_GET_STATUS_PARAMS status;
+    std::memset(&status, 0, sizeof(status));
+    if (auto asked = nvfbc.getStatus(handle, &status); asked.has_error()) {
+        report.nvfbc.usable = false;
+        report.nvfbc.error = messageOf(asked);
+    } else {
+        report.capture = CaptureStatus{status.bIsCapturePossible == NVFBC_TRUE,
+                                       status.bCurrentlyCapturing == NVFBC_TRUE,
+                                       status.bCanCreateNow == NVFBC_TRUE,
+                                       status.screenSize.w,
+                                       status.screenSize.h,
+                                       status.dwNvFBCVersion};
+    }
+    NVFBC_DESTROY_HANDLE_PARAMS destroy;
+    std::memset(&destroy, 0, sizeof(destroy));
+    nvfbc.destroyHandle(handle, &destroy);
+}
+
+}  // namespace
+
+const LibraryStatus* Report::library(const std::string& binding) const
+{
+    for (const LibraryStatus* status : {&cuda, &cuvid, &nvenc, &nvfbc}) {
+        if (status->binding == binding) {
+            return status;
+        }
+    }
+    return nullptr;
+}
+
+Report gather()
+{
+    Report report;
+    gatherCuda(report);
+    note(report.cuvid, CuVid::instance().loadLib());
+    gatherNvenc(report);
+    gatherNvfbc(report);
+    return report;
+}
+
+}  // namespace tav::probe
