@@ -2,11 +2,20 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <new>
+
+// The allocator underneath: the sanitizer's when one is linked in (its memory must be freed by it), else glibc's.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TAV_UNDERLYING(name) __interceptor_##name
+#else
+#define TAV_UNDERLYING(name) __libc_##name
+#endif
 
 extern "C" {
-void* __libc_malloc(std::size_t size);
-void* __libc_calloc(std::size_t count, std::size_t size);
-void* __libc_realloc(void* pointer, std::size_t size);
+void* TAV_UNDERLYING(malloc)(std::size_t size);
+void* TAV_UNDERLYING(calloc)(std::size_t count, std::size_t size);
+void* TAV_UNDERLYING(realloc)(void* pointer, std::size_t size);
 }
 
 namespace {
@@ -52,9 +61,43 @@ std::size_t allocationCount() { return seen; }
 
 extern "C" {
 
-void* malloc(std::size_t size) { return refuse() ? nullptr : __libc_malloc(size); }
+void* malloc(std::size_t size) { return refuse() ? nullptr : TAV_UNDERLYING(malloc)(size); }
 
-void* calloc(std::size_t count, std::size_t size) { return refuse() ? nullptr : __libc_calloc(count, size); }
+void* calloc(std::size_t count, std::size_t size) { return refuse() ? nullptr : TAV_UNDERLYING(calloc)(count, size); }
 
-void* realloc(void* pointer, std::size_t size) { return refuse() ? nullptr : __libc_realloc(pointer, size); }
+void* realloc(void* pointer, std::size_t size) { return refuse() ? nullptr : TAV_UNDERLYING(realloc)(pointer, size); }
 }
+
+// Sanitizer runtimes allocate for strdup and operator new without going through malloc; route both through the
+// switch above so that it works the same in every build.
+extern "C" char* strdup(const char* text)
+{
+    const std::size_t size = std::strlen(text) + 1;
+    char* copy = static_cast<char*>(malloc(size));
+    if (copy != nullptr) {
+        std::memcpy(copy, text, size);
+    }
+    return copy;
+}
+
+void* operator new(std::size_t size)
+{
+    if (void* pointer = malloc(size != 0 ? size : 1)) {
+        return pointer;
+    }
+    throw std::bad_alloc();
+}
+
+void* operator new[](std::size_t size) { return operator new(size); }
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return malloc(size != 0 ? size : 1); }
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return malloc(size != 0 ? size : 1); }
+
+void operator delete(void* pointer) noexcept { free(pointer); }
+
+void operator delete[](void* pointer) noexcept { free(pointer); }
+
+void operator delete(void* pointer, std::size_t) noexcept { free(pointer); }
+
+void operator delete[](void* pointer, std::size_t) noexcept { free(pointer); }
