@@ -4,21 +4,13 @@
 
 #include <tav/nvidia/nvfbc>
 
-#include <cstring>
 
 namespace {
 
 using tav::nvidia::NvFBC;
 using tav::test::gpu::messageOf;
 using tav::test::gpu::succeeded;
-
-template <class T>
-T zeroed()
-{
-    T value;
-    std::memset(&value, 0, sizeof(value));
-    return value;
-}
+using tav::test::gpu::zeroed;
 
 class CaptureDriver : public ::testing::Test {
 protected:

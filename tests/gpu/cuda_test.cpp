@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -20,6 +21,7 @@ using tav::test::gpu::CudaContextTest;
 using tav::test::gpu::domainOf;
 using tav::test::gpu::messageOf;
 using tav::test::gpu::succeeded;
+using tav::test::gpu::zeroed;
 
 // Bytes that differ from their neighbours and from any fill value the cases use.
 std::vector<uint8_t> pattern(std::size_t size, uint8_t seed)
@@ -219,7 +221,8 @@ TEST_F(CudaMemory, Fill2DTouchesOnlyItsRectangle)
     EXPECT_EQ(buffer.read(), expected);
 }
 
-// Rows of width bytes, stored with a pitch on each side: what a 2D copy must carry and what it must leave alone.
+// Rows of copyWidth bytes, stored with a pitch on each side: what a pitched copy must carry and what it must leave
+// alone. A 3D copy stacks depth such slices of copyHeight rows.
 constexpr std::size_t copyWidth = 200;
 constexpr std::size_t copyHeight = 24;
 constexpr std::size_t hostPitch = 256;
@@ -235,36 +238,51 @@ std::vector<uint8_t> rowsOf(const std::vector<uint8_t>& pitched, std::size_t pit
     return rows;
 }
 
+// One end of a pitched copy: host memory when host is set, device memory otherwise.
+struct End {
+    const void* host;
+    CUdeviceptr device;
+    std::size_t pitch;
+};
+
+End onHost(const std::vector<uint8_t>& bytes) { return End{bytes.data(), 0, hostPitch}; }
+End onDevice(const DeviceBuffer& buffer) { return End{nullptr, buffer.get(), devicePitch}; }
+
+// A descriptor of any of the three copy kinds; the 3D ones get depth slices.
+template <class Copy>
+Copy pitchedCopy(const End& source, const End& destination, std::size_t depth = 1)
+{
+    Copy copy = zeroed<Copy>();
+    copy.srcMemoryType = source.host != nullptr ? CU_MEMORYTYPE_HOST : CU_MEMORYTYPE_DEVICE;
+    copy.srcHost = source.host;
+    copy.srcDevice = source.device;
+    copy.srcPitch = source.pitch;
+    copy.dstMemoryType = destination.host != nullptr ? CU_MEMORYTYPE_HOST : CU_MEMORYTYPE_DEVICE;
+    // The destination's host memory is the caller's to write.
+    copy.dstHost = const_cast<void*>(destination.host);
+    copy.dstDevice = destination.device;
+    copy.dstPitch = destination.pitch;
+    copy.WidthInBytes = copyWidth;
+    copy.Height = copyHeight;
+    if constexpr (!std::is_same_v<Copy, CUDA_MEMCPY2D>) {
+        copy.srcHeight = copyHeight;
+        copy.dstHeight = copyHeight;
+        copy.Depth = depth;
+    }
+    return copy;
+}
+
 TEST_F(CudaMemory, Copies2DBetweenPitchedBuffers)
 {
     Cuda& cuda = Cuda::instance();
     const std::vector<uint8_t> sent = pattern(hostPitch * copyHeight, 23);
+    std::vector<uint8_t> received(hostPitch * copyHeight, 0);
     DeviceBuffer buffer(devicePitch * copyHeight);
     Stream stream;
 
-    CUDA_MEMCPY2D up;
-    std::memset(&up, 0, sizeof(up));
-    up.srcMemoryType = CU_MEMORYTYPE_HOST;
-    up.srcHost = sent.data();
-    up.srcPitch = hostPitch;
-    up.dstMemoryType = CU_MEMORYTYPE_DEVICE;
-    up.dstDevice = buffer.get();
-    up.dstPitch = devicePitch;
-    up.WidthInBytes = copyWidth;
-    up.Height = copyHeight;
+    const auto up = pitchedCopy<CUDA_MEMCPY2D>(onHost(sent), onDevice(buffer));
     ASSERT_TRUE(succeeded(cuda.memcpy2D(&up)));
-
-    std::vector<uint8_t> received(hostPitch * copyHeight, 0);
-    CUDA_MEMCPY2D down;
-    std::memset(&down, 0, sizeof(down));
-    down.srcMemoryType = CU_MEMORYTYPE_DEVICE;
-    down.srcDevice = buffer.get();
-    down.srcPitch = devicePitch;
-    down.dstMemoryType = CU_MEMORYTYPE_HOST;
-    down.dstHost = received.data();
-    down.dstPitch = hostPitch;
-    down.WidthInBytes = copyWidth;
-    down.Height = copyHeight;
+    const auto down = pitchedCopy<CUDA_MEMCPY2D>(onDevice(buffer), onHost(received));
     ASSERT_TRUE(succeeded(cuda.memcpy2DAsync(&down, stream.get())));
     ASSERT_TRUE(succeeded(cuda.streamSynchronize(stream.get())));
 
@@ -275,60 +293,20 @@ TEST_F(CudaMemory, Copies2DBetweenPitchedBuffers)
 TEST_F(CudaMemory, Copies3DAndPeer3DWithinOneContext)
 {
     constexpr std::size_t depth = 3;
-    constexpr std::size_t hostSize = hostPitch * copyHeight * depth;
-    constexpr std::size_t deviceSize = devicePitch * copyHeight * depth;
     Cuda& cuda = Cuda::instance();
-    const std::vector<uint8_t> sent = pattern(hostSize, 29);
-    DeviceBuffer first(deviceSize);
-    DeviceBuffer second(deviceSize);
+    const std::vector<uint8_t> sent = pattern(hostPitch * copyHeight * depth, 29);
+    std::vector<uint8_t> received(sent.size(), 0);
+    DeviceBuffer first(devicePitch * copyHeight * depth);
+    DeviceBuffer second(devicePitch * copyHeight * depth);
     Stream stream;
 
-    CUDA_MEMCPY3D up;
-    std::memset(&up, 0, sizeof(up));
-    up.srcMemoryType = CU_MEMORYTYPE_HOST;
-    up.srcHost = sent.data();
-    up.srcPitch = hostPitch;
-    up.srcHeight = copyHeight;
-    up.dstMemoryType = CU_MEMORYTYPE_DEVICE;
-    up.dstDevice = first.get();
-    up.dstPitch = devicePitch;
-    up.dstHeight = copyHeight;
-    up.WidthInBytes = copyWidth;
-    up.Height = copyHeight;
-    up.Depth = depth;
+    const auto up = pitchedCopy<CUDA_MEMCPY3D>(onHost(sent), onDevice(first), depth);
     ASSERT_TRUE(succeeded(cuda.memcpy3DAsync(&up, stream.get())));
-
-    CUDA_MEMCPY3D_PEER across;
-    std::memset(&across, 0, sizeof(across));
-    across.srcMemoryType = CU_MEMORYTYPE_DEVICE;
-    across.srcDevice = first.get();
+    auto across = pitchedCopy<CUDA_MEMCPY3D_PEER>(onDevice(first), onDevice(second), depth);
     across.srcContext = context_;
-    across.srcPitch = devicePitch;
-    across.srcHeight = copyHeight;
-    across.dstMemoryType = CU_MEMORYTYPE_DEVICE;
-    across.dstDevice = second.get();
     across.dstContext = context_;
-    across.dstPitch = devicePitch;
-    across.dstHeight = copyHeight;
-    across.WidthInBytes = copyWidth;
-    across.Height = copyHeight;
-    across.Depth = depth;
     ASSERT_TRUE(succeeded(cuda.memcpy3DPeerAsync(&across, stream.get())));
-
-    std::vector<uint8_t> received(hostSize, 0);
-    CUDA_MEMCPY3D down;
-    std::memset(&down, 0, sizeof(down));
-    down.srcMemoryType = CU_MEMORYTYPE_DEVICE;
-    down.srcDevice = second.get();
-    down.srcPitch = devicePitch;
-    down.srcHeight = copyHeight;
-    down.dstMemoryType = CU_MEMORYTYPE_HOST;
-    down.dstHost = received.data();
-    down.dstPitch = hostPitch;
-    down.dstHeight = copyHeight;
-    down.WidthInBytes = copyWidth;
-    down.Height = copyHeight;
-    down.Depth = depth;
+    const auto down = pitchedCopy<CUDA_MEMCPY3D>(onDevice(second), onHost(received), depth);
     ASSERT_TRUE(succeeded(cuda.memcpy3DAsync(&down, stream.get())));
     ASSERT_TRUE(succeeded(cuda.streamSynchronize(stream.get())));
 

@@ -6,9 +6,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 namespace tav::test::gpu {
+
+// The driver's parameter structures start out all zero, as their documentation asks.
+template <class T>
+T zeroed()
+{
+    T value;
+    std::memset(&value, 0, sizeof(value));
+    return value;
+}
 
 template <class Outcome>
 std::string messageOf(const Outcome& outcome)

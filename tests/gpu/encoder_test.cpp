@@ -23,18 +23,11 @@ using tav::test::gpu::DecodedStream;
 using tav::test::gpu::decodeH264;
 using tav::test::gpu::messageOf;
 using tav::test::gpu::succeeded;
+using tav::test::gpu::zeroed;
 
 constexpr uint32_t width = 320;
 constexpr uint32_t height = 240;
 constexpr uint32_t frames = 30;
-
-template <class T>
-T zeroed()
-{
-    T value;
-    std::memset(&value, 0, sizeof(value));
-    return value;
-}
 
 bool operator==(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 

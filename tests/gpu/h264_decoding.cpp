@@ -7,7 +7,6 @@
 #include <ffnvcodec/dynlink_cuviddec.h>
 #include <ffnvcodec/dynlink_nvcuvid.h>
 
-#include <cstring>
 #include <string>
 
 namespace tav::test::gpu {
@@ -16,14 +15,6 @@ namespace {
 
 using tav::nvidia::Cuda;
 using tav::nvidia::CuVid;
-
-template <class T>
-T zeroed()
-{
-    T value;
-    std::memset(&value, 0, sizeof(value));
-    return value;
-}
 
 // The state the parser's callbacks share. The first failure stops the parser and is reported.
 struct Decoding {
