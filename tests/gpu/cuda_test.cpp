@@ -23,7 +23,7 @@ using tav::test::gpu::messageOf;
 using tav::test::gpu::succeeded;
 using tav::test::gpu::zeroed;
 
-// Bytes that differ from their neighbours and from any fill value the cases use.
+// Bytes that vary along the buffer, so that a byte copied to or filled at the wrong place shows.
 std::vector<uint8_t> pattern(std::size_t size, uint8_t seed)
 {
     std::vector<uint8_t> bytes(size);
