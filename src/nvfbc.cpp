@@ -1,0 +1,167 @@
+#include <tav/nvidia/dlerrordomain>
+#include <tav/nvidia/nvfbc>
+
+#include <dlfcn.h>
+
+#include <type_traits>
+#include <utility>
+
+namespace tav::nvidia {
+
+namespace {
+
+using base::system_error2_detail::failure;
+using base::system_error2_detail::typedFailure;
+using detail::dl_error_domain;
+using detail::nvfbc_error_domain;
+
+constexpr const char sourceFile[] = "src/nvfbc";
+constexpr const char libraryName[] = "libnvidia-fbc.so.1";
+constexpr const char createInstanceName[] = "NvFBCCreateInstance";
+
+// NVFBC_VERSION: minor version in the low byte, major in the next.
+constexpr std::uint32_t apiVersion = 0x106;
+
+// Stands in for the library's last-error text when an operation comes before the library was loaded.
+constexpr const char notLoadedText[] = "libnvidia-fbc.so.1 is not loaded: create a handle first";
+
+using CreateInstance = NVFBCSTATUS (*)(NVFBC_API_FUNCTION_LIST*);
+
+// A version word holds the structure's size in its low 16 bits and, in the top byte, what is left of the API
+// version after the shift: its minor number. A structure that does not match would be misread by the library.
+template <class Params>
+constexpr bool describes(std::uint32_t version)
+{
+    return (version & 0xffffu) == sizeof(Params) && version >> 24 == (apiVersion & 0xffu);
+}
+
+}  // namespace
+
+// Nothing to run at exit: the library stays open until the process ends.
+static_assert(std::is_trivially_destructible_v<NvFBC>);
+
+NvFBC& NvFBC::instance() noexcept
+{
+    static NvFBC binding;
+    return binding;
+}
+
+Result NvFBC::loadLib() noexcept
+{
+    if (library != nullptr) {
+        return BOOST_OUTCOME_V2_NAMESPACE::success();
+    }
+
+    constexpr int openLine = 36;
+    library = dlopen(libraryName, RTLD_NOW);
+    if (library == nullptr) {
+        return failure<dl_error_domain>(libraryName, "dlopen", nullptr, dlerror(), sourceFile, openLine,
+                                        boost::stacktrace::stacktrace());
+    }
+
+    constexpr int resolveLine = 50;
+    const auto createInstance = reinterpret_cast<CreateInstance>(dlsym(library, createInstanceName));
+    if (createInstance == nullptr) {
+        Result error = failure<dl_error_domain>(libraryName, "dlsym", createInstanceName, dlerror(), sourceFile,
+                                                resolveLine, boost::stacktrace::stacktrace());
+        dlclose(library);
+        library = nullptr;
+        return error;
+    }
+
+    constexpr int createInstanceLine = 60;
+    functionList.dwVersion = apiVersion;
+    const NVFBCSTATUS status = createInstance(&functionList);
+    if (status != NVFBC_SUCCESS) {
+        // There is no session yet whose last-error text could be asked for.
+        Result error = failure<nvfbc_error_domain>(status, "Failed to create NvFBC instance", sourceFile,
+                                                   createInstanceLine, boost::stacktrace::stacktrace());
+        dlclose(library);
+        library = nullptr;
+        return error;
+    }
+    return BOOST_OUTCOME_V2_NAMESPACE::success();
+}
+
+Result NvFBC::createHandle(unsigned long* handle, _NVFBC_CREATE_HANDLE_PARAMS* params) noexcept
+{
+    if (Result loaded = loadLib(); !loaded) {
+        return loaded;
+    }
+
+    constexpr std::uint32_t version = 0x06020028;
+    static_assert(describes<_NVFBC_CREATE_HANDLE_PARAMS>(version));
+    constexpr int line = 84;
+    *handle = 0;
+    params->dwVersion = version;
+    const NVFBCSTATUS status = functionList.nvFBCCreateHandle(handle, params);
+    // The last-error text belongs to whatever handle the library left, 0 when it stored none.
+    CaptureResult wrapped = wrapStatus(*handle, status, sourceFile, line);
+    if (wrapped) {
+        return BOOST_OUTCOME_V2_NAMESPACE::success();
+    }
+    // One result type carries both the loader's and the library's errors.
+    return make_status_code(std::move(wrapped).error());
+}
+
+CaptureResult NvFBC::wrapStatus(unsigned long handle, NVFBCSTATUS status, const char* file,
+                                int line) const noexcept
+{
+    if (status == NVFBC_SUCCESS) {
+        return BOOST_OUTCOME_V2_NAMESPACE::success();
+    }
+    // Read at once: the library's next call on this handle may replace the text.
+    const char* lastError = library != nullptr ? functionList.nvFBCGetLastErrorStr(handle) : notLoadedText;
+    return typedFailure<nvfbc_error_domain>(status, lastError, file, line, boost::stacktrace::stacktrace());
+}
+
+template <auto Entry, std::uint32_t Version, int Line, class Params>
+CaptureResult NvFBC::call(unsigned long handle, Params* params) const noexcept
+{
+    static_assert(describes<Params>(Version));
+    params->dwVersion = Version;
+    // Only createHandle loads the library; until it has, the function list holds nothing that may be called
+    // (a failed instance creation can leave entries into a library that is closed again).
+    if (library == nullptr) {
+        return wrapStatus(handle, NVFBC_ERR_BAD_REQUEST, sourceFile, Line);
+    }
+    return wrapStatus(handle, (functionList.*Entry)(handle, params), sourceFile, Line);
+}
+
+CaptureResult NvFBC::destroyHandle(unsigned long handle, _NVFBC_DESTROY_HANDLE_PARAMS* params) noexcept
+{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCDestroyHandle, 0x06010004, 94>(handle, params); }
+
+CaptureResult NvFBC::bindContext(unsigned long handle, _NVFBC_BIND_CONTEXT_PARAMS* params) noexcept
+{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCBindContext, 0x06010004, 101>(handle, params); }
+
+CaptureResult NvFBC::releaseContext(unsigned long handle, _NVFBC_RELEASE_CONTEXT_PARAMS* params) noexcept
+{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCReleaseContext, 0x06010004, 108>(handle, params); }
+
+CaptureResult NvFBC::getStatus(unsigned long handle, _NVFBC_GET_STATUS_PARAMS* params) noexcept
+{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCGetStatus, 0x06010308, 115>(handle, params); }
+
+CaptureResult NvFBC::createCaptureSession(unsigned long handle, _NVFBC_CREATE_CAPTURE_SESSION_PARAMS* params) noexcept
+{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCCreateCaptureSession, 0x0605003c, 122>(handle, params); }
+
+CaptureResult NvFBC::destroyCaptureSession(unsigned long handle, _NVFBC_DESTROY_CAPTURE_SESSION_PARAMS* params) noexcept
+{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCDestroyCaptureSession, 0x06010004, 129>(handle, params); }
+
+CaptureResult NvFBC::toSysSetUp(unsigned long handle, _NVFBC_TOSYS_SETUP_PARAMS* params) noexcept
+{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCToSysSetUp, 0x06030030, 136>(handle, params); }
+
+CaptureResult NvFBC::toSysGrabFrame(unsigned long handle, _NVFBC_TOSYS_GRAB_FRAME_PARAMS* params) noexcept
+{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCToSysGrabFrame, 0x06020018, 143>(handle, params); }
+
+CaptureResult NvFBC::toCudaSetUp(unsigned long handle, _NVFBC_TOCUDA_SETUP_PARAMS* params) noexcept
+{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCToCudaSetUp, 0x06010008, 150>(handle, params); }
+
+CaptureResult NvFBC::toCudaGrabFrame(unsigned long handle, _NVFBC_TOCUDA_GRAB_FRAME_PARAMS* params) noexcept
+{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCToCudaGrabFrame, 0x06020020, 157>(handle, params); }
+
+CaptureResult NvFBC::toGLSetUp(unsigned long handle, _NVFBC_TOGL_SETUP_PARAMS* params) noexcept
+{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCToGLSetUp, 0x06020038, 164>(handle, params); }
+
+CaptureResult NvFBC::toGLGrabFrame(unsigned long handle, _NVFBC_TOGL_GRAB_FRAME_PARAMS* params) noexcept
+{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCToGLGrabFrame, 0x06020020, 171>(handle, params); }
+
+}  // namespace tav::nvidia

@@ -1,0 +1,73 @@
+// The stand-in capture library: fills the function list with entries that record each call and answer what the
+// tests chose (see control.h).
+#include "control.h"
+
+namespace {
+
+using tav::test::nvfbc::standin;
+
+constexpr std::uint32_t apiVersion = 0x106;
+
+NVFBCSTATUS answer(const char* entry, NVFBC_SESSION_HANDLE handle, std::uint32_t version)
+{
+    standin().calls.push_back({entry, handle, version});
+    const auto chosen = standin().statuses.find(entry);
+    return chosen == standin().statuses.end() ? NVFBC_SUCCESS : chosen->second;
+}
+
+const char* getLastErrorStr(const NVFBC_SESSION_HANDLE handle)
+{
+    standin().calls.push_back({"nvFBCGetLastErrorStr", handle, 0});
+    const auto text = standin().lastErrors.find(handle);
+    return text == standin().lastErrors.end() ? nullptr : text->second.c_str();
+}
+
+NVFBCSTATUS createHandle(NVFBC_SESSION_HANDLE* handle, NVFBC_CREATE_HANDLE_PARAMS* params)
+{
+    const NVFBCSTATUS status = answer("nvFBCCreateHandle", *handle, params->dwVersion);
+    if (standin().createdHandle) {
+        *handle = *standin().createdHandle;
+    } else if (status == NVFBC_SUCCESS) {
+        *handle = ++standin().handlesCreated;
+    }
+    return status;
+}
+
+// An entry that records its name, handle and the version word it found, then answers the chosen status.
+#define TAV_RECORDING_ENTRY(list, entry) \
+    (list)->entry = [](NVFBC_SESSION_HANDLE handle, auto* params) { return answer(#entry, handle, params->dwVersion); }
+
+void fill(NVFBC_API_FUNCTION_LIST* list)
+{
+    list->nvFBCGetLastErrorStr = getLastErrorStr;
+    list->nvFBCCreateHandle = createHandle;
+    TAV_RECORDING_ENTRY(list, nvFBCDestroyHandle);
+    TAV_RECORDING_ENTRY(list, nvFBCGetStatus);
+    TAV_RECORDING_ENTRY(list, nvFBCCreateCaptureSession);
+    TAV_RECORDING_ENTRY(list, nvFBCDestroyCaptureSession);
+    TAV_RECORDING_ENTRY(list, nvFBCToSysSetUp);
+    TAV_RECORDING_ENTRY(list, nvFBCToSysGrabFrame);
+    TAV_RECORDING_ENTRY(list, nvFBCToCudaSetUp);
+    TAV_RECORDING_ENTRY(list, nvFBCToCudaGrabFrame);
+    TAV_RECORDING_ENTRY(list, nvFBCBindContext);
+    TAV_RECORDING_ENTRY(list, nvFBCReleaseContext);
+    TAV_RECORDING_ENTRY(list, nvFBCToGLSetUp);
+    TAV_RECORDING_ENTRY(list, nvFBCToGLGrabFrame);
+}
+
+}  // namespace
+
+// The list is filled even when the chosen status is a failure, as a real library may leave it: the binding must not
+// call through it then.
+extern "C" __attribute__((visibility("default"))) NVFBCSTATUS NvFBCCreateInstance(NVFBC_API_FUNCTION_LIST* list)
+{
+    if (list == nullptr) {
+        return NVFBC_ERR_INVALID_PTR;
+    }
+    standin().calls.push_back({"NvFBCCreateInstance", 0, list->dwVersion});
+    if (list->dwVersion != apiVersion) {
+        return NVFBC_ERR_API_VERSION;
+    }
+    fill(list);
+    return standin().instanceStatus;
+}
