@@ -16,7 +16,10 @@ typed_code makeCode(int status)
                       boost::stacktrace::stacktrace(0, 0));
 }
 
-Result wrap(int status, int line = 42) { return Cuda::instance().wrapResult(static_cast<CUresult>(status), "src/cuvid", line); }
+Result wrap(int status, int line = 42)
+{
+    return Cuda::instance().wrapResult(static_cast<CUresult>(status), "src/cuvid", line);
+}
 
 TEST(CudaErrorDomain, SuccessIsNotAnErrorAndWritesNothing)
 {
