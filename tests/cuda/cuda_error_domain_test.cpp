@@ -1,9 +1,11 @@
 // CUDA errors made by a binding that was never loaded, as the decoder binding makes them.
 #include "cuda_test_support.h"
 
+#include "alloc_failure.h"
 #include "log_capture.h"
 
 #include <climits>
+#include <optional>
 
 namespace tav::test::cuda {
 namespace {
@@ -16,7 +18,10 @@ typed_code makeCode(int status)
                       boost::stacktrace::stacktrace(0, 0));
 }
 
-Result wrap(int status, int line = 42) { return Cuda::instance().wrapResult(static_cast<CUresult>(status), "src/cuvid", line); }
+Result wrap(int status, int line = 42)
+{
+    return Cuda::instance().wrapResult(static_cast<CUresult>(status), "src/cuvid", line);
+}
 
 TEST(CudaErrorDomain, SuccessIsNotAnErrorAndWritesNothing)
 {
@@ -106,6 +111,25 @@ TEST(CudaErrorDomain, CopiesShareTheDriverText)
     delete original;
     EXPECT_EQ(text(copy.message()), "CUDA failed: driver text");
     EXPECT_EQ(text(copy.value().origin), "(src/cuda:1)\n");
+}
+
+TEST(CudaErrorDomain, RunningOutOfMemoryKeepsTheStatusAndFallsBackToFixedTexts)
+{
+    std::optional<typed_code> code;
+    {
+        // The default logger drops debug records, so nothing but the value's own texts asks for memory.
+        const AllocationFailure noMemory(0);
+        code.emplace(system_error2::in_place, static_cast<CUresult>(8), "lost text", "src/cuda", 1,
+                     boost::stacktrace::stacktrace(0, 0));
+    }
+    EXPECT_EQ(code->value().status, 8);
+    EXPECT_EQ(text(code->value().errorString), "Failed to duplicate message, out of memory");
+    EXPECT_EQ(text(code->message()), "CUDA failed: Failed to duplicate message, out of memory");
+    {
+        const AllocationFailure noMemory(0);
+        const auto message = code->message();
+        EXPECT_STREQ(message.c_str(), "Failed to create message, out of memory");
+    }
 }
 
 TEST(CudaErrorDomain, NeverLoadedBindingHasNoText)

@@ -104,7 +104,8 @@ TEST_F(CudaWithoutDriver, FirstOperationReportsTheUnversionedOpenAndTriesAgainNe
     EXPECT_TRUE(startsWith(text(value->origin), originPrefix(61)));
     const auto records = capture.records();
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].text, creationRecord("dl error domain", "dlopen() failed: " + loaderText, text(value->origin)));
+    EXPECT_EQ(records[0].text,
+              creationRecord("dl error domain", "dlopen() failed: " + loaderText, text(value->origin)));
     EXPECT_EQ(count, -42);
 
     const auto opens = dl::cudaOpens();

@@ -58,7 +58,10 @@ TAV_STANDIN_EXPORT CUresult cuDriverGetVersion(int* version)
     return status;
 }
 
-TAV_STANDIN_EXPORT CUresult cuDeviceGet(CUdevice* device, int ordinal) { return record(Entry::cuDeviceGet, device, ordinal); }
+TAV_STANDIN_EXPORT CUresult cuDeviceGet(CUdevice* device, int ordinal)
+{
+    return record(Entry::cuDeviceGet, device, ordinal);
+}
 TAV_STANDIN_EXPORT CUresult cuDeviceGetCount(int* count) { return record(Entry::cuDeviceGetCount, count); }
 TAV_STANDIN_EXPORT CUresult cuDeviceGetName(char* name, int length, CUdevice device)
 {
@@ -77,13 +80,22 @@ TAV_STANDIN_EXPORT CUresult cuCtxCreate_v2(CUcontext* context, unsigned int flag
     return record(Entry::cuCtxCreate_v2, context, flags, device);
 }
 TAV_STANDIN_EXPORT CUresult cuCtxDestroy_v2(CUcontext context) { return record(Entry::cuCtxDestroy_v2, context); }
-TAV_STANDIN_EXPORT CUresult cuCtxPushCurrent_v2(CUcontext context) { return record(Entry::cuCtxPushCurrent_v2, context); }
-TAV_STANDIN_EXPORT CUresult cuCtxPopCurrent_v2(CUcontext* context) { return record(Entry::cuCtxPopCurrent_v2, context); }
+TAV_STANDIN_EXPORT CUresult cuCtxPushCurrent_v2(CUcontext context)
+{
+    return record(Entry::cuCtxPushCurrent_v2, context);
+}
+TAV_STANDIN_EXPORT CUresult cuCtxPopCurrent_v2(CUcontext* context)
+{
+    return record(Entry::cuCtxPopCurrent_v2, context);
+}
 TAV_STANDIN_EXPORT CUresult cuCtxSetCurrent(CUcontext context) { return record(Entry::cuCtxSetCurrent, context); }
 TAV_STANDIN_EXPORT CUresult cuCtxGetCurrent(CUcontext* context) { return record(Entry::cuCtxGetCurrent, context); }
 TAV_STANDIN_EXPORT CUresult cuCtxGetDevice(CUdevice* device) { return record(Entry::cuCtxGetDevice, device); }
 TAV_STANDIN_EXPORT CUresult cuCtxSynchronize() { return record(Entry::cuCtxSynchronize); }
-TAV_STANDIN_EXPORT CUresult cuMemAlloc_v2(CUdeviceptr* pointer, size_t bytes) { return record(Entry::cuMemAlloc_v2, pointer, bytes); }
+TAV_STANDIN_EXPORT CUresult cuMemAlloc_v2(CUdeviceptr* pointer, size_t bytes)
+{
+    return record(Entry::cuMemAlloc_v2, pointer, bytes);
+}
 TAV_STANDIN_EXPORT CUresult cuMemFree_v2(CUdeviceptr pointer) { return record(Entry::cuMemFree_v2, pointer); }
 TAV_STANDIN_EXPORT CUresult cuMemcpyHtoD_v2(CUdeviceptr destination, const void* source, size_t bytes)
 {
@@ -97,7 +109,8 @@ TAV_STANDIN_EXPORT CUresult cuMemcpyDtoHAsync_v2(void* destination, CUdeviceptr 
 {
     return record(Entry::cuMemcpyDtoHAsync_v2, destination, source, bytes, stream);
 }
-TAV_STANDIN_EXPORT CUresult cuMemcpyDtoDAsync_v2(CUdeviceptr destination, CUdeviceptr source, size_t bytes, CUstream stream)
+TAV_STANDIN_EXPORT CUresult cuMemcpyDtoDAsync_v2(CUdeviceptr destination, CUdeviceptr source, size_t bytes,
+                                                 CUstream stream)
 {
     return record(Entry::cuMemcpyDtoDAsync_v2, destination, source, bytes, stream);
 }
@@ -123,6 +136,9 @@ TAV_STANDIN_EXPORT CUresult cuMemsetD2D8Async(CUdeviceptr destination, size_t pi
 {
     return record(Entry::cuMemsetD2D8Async, destination, pitch, value, width, height, stream);
 }
-TAV_STANDIN_EXPORT CUresult cuStreamCreate(CUstream* stream, unsigned int flags) { return record(Entry::cuStreamCreate, stream, flags); }
+TAV_STANDIN_EXPORT CUresult cuStreamCreate(CUstream* stream, unsigned int flags)
+{
+    return record(Entry::cuStreamCreate, stream, flags);
+}
 TAV_STANDIN_EXPORT CUresult cuStreamSynchronize(CUstream stream) { return record(Entry::cuStreamSynchronize, stream); }
 TAV_STANDIN_EXPORT CUresult cuStreamDestroy_v2(CUstream stream) { return record(Entry::cuStreamDestroy_v2, stream); }
