@@ -16,7 +16,7 @@ namespace {
 // Errors name this file by this text, whatever the file is called on disk.
 constexpr char kSourceFile[] = "src/cuvid";
 
-// The loader's failure has already been logged by its failure hook; the error says which component failed.
+// What was missing has gone to the log through the loader's failure hook; the error names the component.
 Result loadFailure() noexcept
 {
     constexpr int kLoadLine = 26;

@@ -122,6 +122,7 @@ Result NvEnc::loadLib() noexcept
         return failure<detail::nvcodecheader_error_domain>("nvenc", sourceFile, openLine,
                                                            boost::stacktrace::stacktrace());
     }
+    // Start from an empty list, so that nothing an earlier, failed creation left in it survives.
     functionList = List{};
     functionList.version = functionListVersion;
     Result created =

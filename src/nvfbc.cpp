@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 
+#include <type_traits>
 #include <utility>
 
 namespace tav::nvidia {
@@ -35,6 +36,9 @@ constexpr bool describes(std::uint32_t version)
 }
 
 }  // namespace
+
+// Nothing to run at exit: the library stays open until the process ends.
+static_assert(std::is_trivially_destructible_v<NvFBC>);
 
 NvFBC& NvFBC::instance() noexcept
 {

@@ -10,6 +10,7 @@ constexpr std::uintptr_t kOut = 0x2008;
 constexpr std::uintptr_t kParams = 0x3010;
 constexpr std::uintptr_t kPitch = 0x4018;
 constexpr int kPicIndex = -3;
+constexpr std::uint64_t kPicIndexWord = static_cast<std::uint64_t>(kPicIndex);
 constexpr unsigned long long kDevicePointer = 0xfedcba9876543210ull;
 constexpr unsigned int kFlags = 0x8000005au;
 
@@ -18,8 +19,6 @@ T* fake(std::uintptr_t address)
 {
     return reinterpret_cast<T*>(address);
 }
-
-constexpr std::uint64_t kPicIndexWord = static_cast<std::uint64_t>(kPicIndex);
 
 }  // namespace
 

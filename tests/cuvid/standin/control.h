@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,15 @@ struct Call {
     bool operator==(const Call& other) const
     {
         return entryPoint == other.entryPoint && arguments == other.arguments;
+    }
+
+    friend std::ostream& operator<<(std::ostream& out, const Call& call)
+    {
+        out << call.entryPoint << std::hex;
+        for (const std::uint64_t argument : call.arguments) {
+            out << " 0x" << argument;
+        }
+        return out << std::dec;
     }
 };
 
