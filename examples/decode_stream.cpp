@@ -5,6 +5,10 @@
 #include <tav/nvidia/cuda>
 #include <tav/nvidia/cuvid>
 
+// The decoder's types: the binding's header only names them.
+#include <ffnvcodec/dynlink_cuviddec.h>
+#include <ffnvcodec/dynlink_nvcuvid.h>
+
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -75,7 +79,7 @@ int CUDAAPI onDisplay(void* user, CUVIDPARSERDISPINFO* display)
     }
     std::vector<uint8_t> luma(static_cast<std::size_t>(pitch) * decoding.height);
     const bool copied = succeeded(Cuda::instance().memcpyDtoH(luma.data(), frame, luma.size()), "memcpyDtoH");
-    CuVid::instance().unmapVideoFrame(decoding.decoder, frame);
+    succeeded(CuVid::instance().unmapVideoFrame(decoding.decoder, frame), "unmapVideoFrame");
     if (!copied) {
         decoding.failed = true;
         return 0;
@@ -113,12 +117,12 @@ bool decode(const std::vector<uint8_t>& stream, CUcontext context, Decoding& dec
         packet.payload_size = static_cast<unsigned long>(stream.size());
         packet.flags = CUVID_PKT_ENDOFSTREAM;
         ok = succeeded(cuvid.parseVideoData(parser, &packet), "parseVideoData") && !decoding.failed;
-        cuvid.destroyVideoParser(parser);
+        succeeded(cuvid.destroyVideoParser(parser), "destroyVideoParser");
     }
     if (decoding.decoder != nullptr) {
-        cuvid.destroyDecoder(decoding.decoder);
+        succeeded(cuvid.destroyDecoder(decoding.decoder), "destroyDecoder");
     }
-    cuvid.ctxLockDestroy(decoding.lock);
+    succeeded(cuvid.ctxLockDestroy(decoding.lock), "ctxLockDestroy");
     return ok;
 }
 
@@ -147,7 +151,7 @@ int main(int argc, char** argv)
     }
     Decoding decoding;
     const bool ok = decode(stream, context, decoding);
-    cuda.ctxDestroy(context);
+    succeeded(cuda.ctxDestroy(context), "ctxDestroy");
     if (ok) {
         std::printf("frames: %u\nluma checksum: %016llx\n", decoding.frames,
                     static_cast<unsigned long long>(decoding.checksum));

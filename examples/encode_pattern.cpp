@@ -108,9 +108,9 @@ bool encode(NvEnc& nvenc, void* encoder, uint32_t frames, std::ofstream& out)
         ok = succeeded(nvenc.encodePicture(encoder, &end), "encodePicture (end of stream)");
     }
     if (bitstream.bitstreamBuffer != nullptr) {
-        nvenc.destroyBitstreamBuffer(encoder, bitstream.bitstreamBuffer);
+        succeeded(nvenc.destroyBitstreamBuffer(encoder, bitstream.bitstreamBuffer), "destroyBitstreamBuffer");
     }
-    nvenc.destroyInputBuffer(encoder, input.inputBuffer);
+    succeeded(nvenc.destroyInputBuffer(encoder, input.inputBuffer), "destroyInputBuffer");
     return ok;
 }
 
@@ -140,11 +140,11 @@ int main(int argc, char** argv)
     if (ok) {
         std::ofstream out(argv[1], std::ios::binary);
         ok = encode(nvenc, encoder, frames, out);
-        nvenc.destroyEncoder(encoder);
+        succeeded(nvenc.destroyEncoder(encoder), "destroyEncoder");
         if (ok) {
             std::printf("encoded %u frames to %s\n", frames, argv[1]);
         }
     }
-    cuda.ctxDestroy(context);
+    succeeded(cuda.ctxDestroy(context), "ctxDestroy");
     return ok ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "loader_messages.h"
 #include "names.h"
 
 #include <tav/nvidia/cuda>
@@ -27,11 +28,15 @@ std::string messageOf(const Outcome& outcome)
 
 // Records the outcome of a load in the library's status; true when usable.
 template <class Outcome>
-bool note(LibraryStatus& status, const Outcome& outcome)
+bool note(LibraryStatus& status, const Outcome& outcome, LoaderMessages& loaderMessages)
 {
+    const std::string reported = loaderMessages.take();
     status.usable = !outcome.has_error();
     if (!status.usable) {
         status.error = messageOf(outcome);
+        if (!reported.empty()) {
+            status.error += " (" + reported + ")";
+        }
     }
     return status.usable;
 }
@@ -55,10 +60,10 @@ std::vector<Item> enumerate(Count count, List list, std::string& error)
     return items;
 }
 
-void gatherCuda(Report& report)
+void gatherCuda(Report& report, LoaderMessages& loaderMessages)
 {
     Cuda& cuda = Cuda::instance();
-    if (!note(report.cuda, cuda.loadLib(0))) {
+    if (!note(report.cuda, cuda.loadLib(0), loaderMessages)) {
         return;
     }
     int version = 0;
@@ -85,8 +90,9 @@ void gatherCuda(Report& report)
         if (!cuda.deviceTotalMem(&bytes, handle).has_error()) {
             device.totalMemory = bytes;
         }
-        cuda.deviceGetAttribute(&device.computeMajor, CU_DEVICE_ATTRIBUTE_COMPUTE_CAPABILITY_MAJOR, handle);
-        cuda.deviceGetAttribute(&device.computeMinor, CU_DEVICE_ATTRIBUTE_COMPUTE_CAPABILITY_MINOR, handle);
+        // A failed query leaves the capability at 0.0.
+        (void)cuda.deviceGetAttribute(&device.computeMajor, CU_DEVICE_ATTRIBUTE_COMPUTE_CAPABILITY_MAJOR, handle);
+        (void)cuda.deviceGetAttribute(&device.computeMinor, CU_DEVICE_ATTRIBUTE_COMPUTE_CAPABILITY_MINOR, handle);
         report.devices.push_back(device);
     }
 }
@@ -153,16 +159,17 @@ EncoderDevice describeEncoder(NvEnc& nvenc, int ordinal)
                  device.error)) {
             device.codecs.push_back(describeCodec(nvenc, encoder, codec, device.error));
         }
-        nvenc.destroyEncoder(encoder);
+        // Clean-up failures change nothing in the report.
+        (void)nvenc.destroyEncoder(encoder);
     }
-    cuda.ctxDestroy(context);
+    (void)cuda.ctxDestroy(context);
     return device;
 }
 
-void gatherNvenc(Report& report)
+void gatherNvenc(Report& report, LoaderMessages& loaderMessages)
 {
     NvEnc& nvenc = NvEnc::instance();
-    if (!note(report.nvenc, nvenc.loadLib()) || !report.cuda.usable) {
+    if (!note(report.nvenc, nvenc.loadLib(), loaderMessages) || !report.cuda.usable) {
         return;
     }
     for (const CudaDevice& device : report.devices) {
@@ -170,13 +177,13 @@ void gatherNvenc(Report& report)
     }
 }
 
-void gatherNvfbc(Report& report)
+void gatherNvfbc(Report& report, LoaderMessages& loaderMessages)
 {
     NvFBC& nvfbc = NvFBC::instance();
     unsigned long handle = 0;
     NVFBC_CREATE_HANDLE_PARAMS create;
     std::memset(&create, 0, sizeof(create));
-    if (!note(report.nvfbc, nvfbc.createHandle(&handle, &create))) {
+    if (!note(report.nvfbc, nvfbc.createHandle(&handle, &create), loaderMessages)) {
         return;
     }
     NVFBC_GET_STATUS_PARAMS status;
@@ -194,7 +201,7 @@ void gatherNvfbc(Report& report)
     }
     NVFBC_DESTROY_HANDLE_PARAMS destroy;
     std::memset(&destroy, 0, sizeof(destroy));
-    nvfbc.destroyHandle(handle, &destroy);
+    (void)nvfbc.destroyHandle(handle, &destroy);
 }
 
 }  // namespace
@@ -209,13 +216,13 @@ const LibraryStatus* Report::library(const std::string& binding) const
     return nullptr;
 }
 
-Report gather()
+Report gather(LoaderMessages& loaderMessages)
 {
     Report report;
-    gatherCuda(report);
-    note(report.cuvid, CuVid::instance().loadLib());
-    gatherNvenc(report);
-    gatherNvfbc(report);
+    gatherCuda(report, loaderMessages);
+    note(report.cuvid, CuVid::instance().loadLib(), loaderMessages);
+    gatherNvenc(report, loaderMessages);
+    gatherNvfbc(report, loaderMessages);
     return report;
 }
 

@@ -1,12 +1,13 @@
 // tavnv-probe: tells which NVIDIA driver libraries this machine can use, and what they offer.
+#include "loader_messages.h"
 #include "report.h"
 
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
 #include <cstdio>
-#include <cstring>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -85,11 +86,14 @@ int main(int argc, char** argv)
     }
 
     // The report goes to stdout; the library's records, when asked for, to stderr.
-    auto logger = spdlog::stderr_logger_mt("tavnv-probe");
-    logger->set_level(options.verbose ? spdlog::level::debug : spdlog::level::off);
+    auto console = std::make_shared<spdlog::sinks::stderr_sink_mt>();
+    console->set_level(options.verbose ? spdlog::level::debug : spdlog::level::off);
+    auto loaderMessages = std::make_shared<tav::probe::LoaderMessages>();
+    auto logger = std::make_shared<spdlog::logger>("tavnv-probe", spdlog::sinks_init_list{console, loaderMessages});
+    logger->set_level(spdlog::level::debug);
     spdlog::set_default_logger(logger);
 
-    const tav::probe::Report report = tav::probe::gather();
+    const tav::probe::Report report = tav::probe::gather(*loaderMessages);
     std::cout << (options.json ? renderJson(report) : renderText(report));
 
     int status = 0;

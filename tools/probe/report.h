@@ -45,24 +45,27 @@ struct CaptureStatus {
 };
 
 struct Report {
-    LibraryStatus cuda{"cuda", "libcuda.so"};
+    LibraryStatus cuda{"cuda", "libcuda.so", false, ""};
     std::optional<int> driverVersion;
     std::vector<CudaDevice> devices;
     std::string devicesError;
 
-    LibraryStatus cuvid{"cuvid", "libnvcuvid.so.1"};
+    LibraryStatus cuvid{"cuvid", "libnvcuvid.so.1", false, ""};
 
-    LibraryStatus nvenc{"nvenc", "libnvidia-encode.so.1"};
+    LibraryStatus nvenc{"nvenc", "libnvidia-encode.so.1", false, ""};
     std::vector<EncoderDevice> encoders;
 
-    LibraryStatus nvfbc{"nvfbc", "libnvidia-fbc.so.1"};
+    LibraryStatus nvfbc{"nvfbc", "libnvidia-fbc.so.1", false, ""};
     std::optional<CaptureStatus> capture;
 
     const LibraryStatus* library(const std::string& binding) const;
 };
 
-// Asks every binding; never throws for a missing or failing driver.
-Report gather();
+class LoaderMessages;
+
+// Asks every binding; never throws for a missing or failing driver. What the loader reports at error level while a
+// library loads is added to that library's error.
+Report gather(LoaderMessages& loaderMessages);
 
 std::string renderText(const Report& report);
 std::string renderJson(const Report& report);

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The library exports its public interface and nothing else: every dynamic symbol it defines must match the
+# allow-list, and the interface's entry points must be there.
+#   exported_symbols.sh LIBRARY
+set -uo pipefail
+
+library=$1
+symbols=$(nm -D --defined-only -C "$library" | cut -d' ' -f3-)
+
+allowed='^(tav::|make_status_code\(|typeinfo for tav::|typeinfo name for tav::|vtable for tav::|guard variable for tav::)'
+unexpected=$(grep -Ev "$allowed" <<<"$symbols")
+status=0
+if [ -n "$unexpected" ]; then
+    echo "exported but not part of the interface:"
+    echo "$unexpected" | sed 's/^/    /'
+    status=1
+fi
+
+required=(
+    "tav::nvidia::Cuda::instance()"
+    "tav::nvidia::Cuda::wrapResult(cudaError_enum, char const*, int) const"
+    "tav::nvidia::CuVid::instance()"
+    "tav::nvidia::NvEnc::instance()"
+    "tav::nvidia::NvFBC::instance()"
+    "tav::base::system_error2_detail::createMessage(char const*, ...)"
+    "tav::base::system_error2_detail::duplicateMessage(char const*)"
+    "vtable for tav::nvidia::detail::cuda_error_domain"
+)
+for domain in dl cuda nvcodecheader nvenc nvfbc; do
+    required+=("make_status_code(system_error2::status_code<tav::nvidia::detail::${domain}_error_domain>)")
+    required+=("tav::base::system_error2_detail::base_value_type<tav::nvidia::detail::${domain}_error_domain::value_type>::diagnosticInformation() const")
+done
+for symbol in "${required[@]}"; do
+    if ! grep -Fxq -- "$symbol" <<<"$symbols"; then
+        echo "missing from the exported interface: $symbol"
+        status=1
+    fi
+done
+[ "$status" -eq 0 ] && echo "$(wc -l <<<"$symbols") exported symbols, all part of the interface"
+exit "$status"

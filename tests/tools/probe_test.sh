@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Runs tavnv-probe against the stand-in driver libraries and against their absence.
+#   probe_test.sh PROBE NO_DRIVER_DIR STANDIN_DIRS(colon-separated)
+set -uo pipefail
+
+probe=$1
+none=$2
+standins=$3
+failures=0
+
+expect() {
+    local description=$1 expected_status=$2 pattern=$3 libraries=$4
+    shift 4
+    local output status
+    output=$(LD_LIBRARY_PATH=$libraries "$probe" "$@" 2>&1)
+    status=$?
+    if [ "$status" -ne "$expected_status" ] || ! grep -Eq -- "$pattern" <<<"$output"; then
+        echo "FAIL: $description (status $status, expected $expected_status; pattern '$pattern')"
+        echo "$output" | sed 's/^/    /'
+        failures=$((failures + 1))
+    else
+        echo "ok: $description"
+    fi
+}
+
+expect "text report without drivers" 0 \
+    'cuda \(libcuda.so\): not usable: dlopen\(\) failed: libcuda.so: cannot open shared object file' "$none"
+expect "decoder's loader message without drivers" 0 \
+    'cuvid \(libnvcuvid.so.1\): not usable: Failed to open cuvid \(Cannot load libnvcuvid.so.1\)' "$none"
+expect "capture without drivers" 0 'nvfbc \(libnvidia-fbc.so.1\): not usable: dlopen\(\) failed' "$none"
+expect "JSON without drivers" 0 '"nvenc": \{"file": "libnvidia-encode.so.1", "usable": false, "error": "Failed to open nvenc' \
+    "$none" --json
+expect "--require fails without drivers" 1 'required library cuda is not usable' "$none" --require cuda
+expect "--require rejects unknown names" 2 "unknown library 'opencl'" "$none" --require opencl
+expect "-v shows the error records" 0 "Create error in 'dl error domain': dlopen\(\) failed" "$none" -v
+expect "--help" 0 'Usage: tavnv-probe' "$none" --help
+
+expect "stand-ins load" 0 'nvfbc \(libnvidia-fbc.so.1\): loads' "$standins"
+expect "stand-in driver version" 0 'driver version [0-9]+\.[0-9]+' "$standins"
+expect "--require passes with the stand-ins" 0 '"usable": true' "$standins" --json --require cuda,cuvid,nvenc,nvfbc
+
+[ "$failures" -eq 0 ]
