@@ -13,7 +13,8 @@ std::map<std::string, std::string>& baselines()
     return names;
 }
 
-// Real time per iteration in nanoseconds of every run reported so far, by full run name. Both reporters see the
+// CPU time per iteration in nanoseconds of every run reported so far, by full run name. CPU time, not real time:
+// on a shared machine it leaves out the time this process waited for a core. Both reporters see the
 // same runs, so they record the same values.
 std::map<std::string, double>& measured()
 {
@@ -23,7 +24,7 @@ std::map<std::string, double>& measured()
 
 double nanosecondsPerIteration(const benchmark::BenchmarkReporter::Run& run)
 {
-    return run.real_accumulated_time / static_cast<double>(run.iterations) * 1e9;
+    return run.cpu_accumulated_time / static_cast<double>(run.iterations) * 1e9;
 }
 
 void addComparison(benchmark::BenchmarkReporter::Run& run)

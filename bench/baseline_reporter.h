@@ -1,5 +1,5 @@
 // Puts a benchmark beside its baseline measured in the same run: a reporter that adds, to each run of a
-// benchmark that has a baseline, the baseline's time and the ratio and difference of the two as counters, in the
+// benchmark that has a baseline, the baseline's CPU time and the ratio and difference of the two as counters, in the
 // console table and in the JSON file alike.
 #pragma once
 

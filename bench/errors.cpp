@@ -51,8 +51,8 @@ Result codecHeaderError()
 Result cudaError()
 {
     // The driver's text comes from the do-nothing driver's cuGetErrorString.
-    offerDrivers();
-    static nvidia::Cuda& cuda = [] () -> nvidia::Cuda& {
+    static nvidia::Cuda& cuda = []() -> nvidia::Cuda& {
+        offerDrivers();
         static_cast<void>(nvidia::Cuda::instance().loadLib(0));
         return nvidia::Cuda::instance();
     }();
@@ -64,8 +64,8 @@ Result nvencError() { return nvidia::NvEnc::instance().wrapStatus(NV_ENC_ERR_INV
 nvidia::CaptureResult nvfbcError()
 {
     // With the library loaded, the error carries its last-error text for the handle.
-    offerDrivers();
     static const unsigned long handle = [] {
+        offerDrivers();
         unsigned long created = 0;
         NVFBC_CREATE_HANDLE_PARAMS params{};
         static_cast<void>(nvidia::NvFBC::instance().createHandle(&created, &params));
