@@ -12,8 +12,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <cstdio>
 #include <string>
 
 namespace tav::bench {
@@ -27,7 +25,7 @@ using nvidia::NvFBC;
 
 constexpr int countedCalls = 1000;
 
-// Each caller below returns whether its call succeeded. Preparing one loads the binding or resolves the entry
+// Each prepared call below returns whether it succeeded. Preparing one loads the binding or resolves the entry
 // point; that happens once per process (the statics) and before the timed loop.
 
 auto cudaRaw()
@@ -124,12 +122,15 @@ template <class Prepare>
 void calls(benchmark::State& state, Prepare prepare)
 {
     auto call = prepare();
+    // Skipped runs still enter the loop, which the threads of a run pass together.
     if (!call()) {
         state.SkipWithError("the call failed");
-        return;
     }
     for (auto _ : state) {
         benchmark::DoNotOptimize(call());
+    }
+    if (state.error_occurred()) {
+        return;
     }
     state.SetItemsProcessed(state.iterations());
 
