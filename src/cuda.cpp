@@ -167,7 +167,12 @@ Result Cuda::invoke(CUresult (*EntryPoints::*entry)(Parameters...), int line, Pa
     if (Result loaded = loadLib(0); loaded.has_error()) {
         return loaded;
     }
-    return wrapResult((entries_.*entry)(arguments...), sourceFile, line);
+    // Success is answered here, so that the common case makes no further call.
+    const CUresult status = (entries_.*entry)(arguments...);
+    if (status == CUDA_SUCCESS) {
+        return success();
+    }
+    return wrapResult(status, sourceFile, line);
 }
 
 constexpr int driverGetVersionLine = 123;

@@ -67,12 +67,19 @@ Result CuVid::loadForOperation() noexcept
 template <auto Entry, class... Args>
 Result CuVid::call(int line, Args... args) noexcept
 {
-    if (Result loaded = loadForOperation(); !loaded) {
-        return loaded;
+    // Tested here first, so that a loaded binding goes straight to the call.
+    if (functions_ == nullptr) {
+        if (Result loaded = loadForOperation(); !loaded) {
+            return loaded;
+        }
+    }
+    const CUresult status = (functions_->*Entry)(args...);
+    if (status == CUDA_SUCCESS) {
+        return BOOST_OUTCOME_V2_NAMESPACE::success();
     }
     // Only the status conversion is borrowed from the CUDA binding; the CUDA driver is not loaded for it.
     const Cuda& cuda = Cuda::instance();
-    return cuda.wrapResult((functions_->*Entry)(args...), kSourceFile, line);
+    return cuda.wrapResult(status, kSourceFile, line);
 }
 
 // Each operation with the line its errors report.

@@ -153,13 +153,15 @@ template <class Entry, class Words, class Accept, class... Args>
 Result NvEnc::callAccepting(Entry List::*entry, const Words& words, int line, const Accept& alsoSuccess,
                             Args... args) noexcept
 {
-    Result loaded = loadLib();
-    if (loaded.has_error()) {
-        return loaded;
+    // Tested here first, so that a loaded binding goes straight to the call.
+    if (functions == nullptr) {
+        if (Result loaded = loadLib(); loaded.has_error()) {
+            return loaded;
+        }
     }
     words.write();
     const NVENCSTATUS status = (functionList.*entry)(args...);
-    if (alsoSuccess(status)) {
+    if (status == NV_ENC_SUCCESS || alsoSuccess(status)) {
         return BOOST_OUTCOME_V2_NAMESPACE::success();
     }
     return wrapStatus(status, sourceFile, line);

@@ -125,7 +125,11 @@ CaptureResult NvFBC::call(unsigned long handle, Params* params) const noexcept
     if (library == nullptr) {
         return wrapStatus(handle, NVFBC_ERR_BAD_REQUEST, sourceFile, Line);
     }
-    return wrapStatus(handle, (functionList.*Entry)(handle, params), sourceFile, Line);
+    const NVFBCSTATUS status = (functionList.*Entry)(handle, params);
+    if (status == NVFBC_SUCCESS) {
+        return BOOST_OUTCOME_V2_NAMESPACE::success();
+    }
+    return wrapStatus(handle, status, sourceFile, Line);
 }
 
 CaptureResult NvFBC::destroyHandle(unsigned long handle, _NVFBC_DESTROY_HANDLE_PARAMS* params) noexcept
