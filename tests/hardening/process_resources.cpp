@@ -11,8 +11,6 @@
 
 namespace tav::test {
 
-namespace {
-
 std::size_t heapInUse()
 {
 #if defined(__SANITIZE_ADDRESS__)
@@ -22,6 +20,8 @@ std::size_t heapInUse()
     return mallinfo2().uordblks;
 #endif
 }
+
+namespace {
 
 std::size_t openDescriptors()
 {

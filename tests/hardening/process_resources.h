@@ -18,6 +18,9 @@ struct ProcessResources {
     }
 };
 
+// Bytes of heap in use by the whole process.
+std::size_t heapInUse();
+
 // libraryFile names the driver library by file name; every mapping of a file of that name counts. The heap is read
 // first, so that the reading of the other two, which allocates, does not show in it.
 ProcessResources processResources(const std::string& libraryFile);
