@@ -164,7 +164,7 @@ bool endsTheProcess(const Creation& creation, std::size_t n)
     return !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
-class Exhaustion : public ::testing::TestWithParam<Creation> {
+class CudaLoaded : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
@@ -172,6 +172,8 @@ protected:
         ASSERT_FALSE(tav::nvidia::Cuda::instance().loadLib(0).has_error());
     }
 };
+
+class Exhaustion : public CudaLoaded, public ::testing::WithParamInterface<Creation> {};
 
 // What a surviving error must show: the status, and each text either made or replaced by a fixed text.
 void expectIntact(const Creation& creation, const Made& made, std::size_t n)
@@ -267,7 +269,7 @@ TEST_P(Exhaustion, RecordAllocationsFailInTurn)
     }
 }
 
-TEST(ExhaustionHeapCopy, WithoutMemoryEndsTheProcess)
+TEST_F(CudaLoaded, HeapCopyWithoutMemoryEndsTheProcess)
 {
     for (const Creation& creation : creations()) {
         // The typed capture result holds its error by value; there is no heap copy.
