@@ -114,7 +114,8 @@ std::vector<Creation> creations()
         {"nvfbc", [] { return readBackCapture([] {
              return tav::nvidia::NvFBC::instance().wrapStatus(0, NVFBC_ERR_INVALID_HANDLE, "src/nvfbc", 143);
          }); },
-         NVFBC_ERR_INVALID_HANDLE, "NvFBC failed: Invalid handle - libnvidia-fbc.so.1 is not loaded: create a handle first",
+         NVFBC_ERR_INVALID_HANDLE,
+         "NvFBC failed: Invalid handle - libnvidia-fbc.so.1 is not loaded: create a handle first",
          "NvFBC failed: Invalid handle - %s", "(src/nvfbc:143)\n", false},
     };
 }

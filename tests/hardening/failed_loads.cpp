@@ -17,7 +17,10 @@ constexpr int measuredAttempts = 10000;
 // built, as they always are; only the sink is spared.
 class QuietLogger {
 public:
-    QuietLogger() : level_(spdlog::default_logger_raw()->level()) { spdlog::default_logger_raw()->set_level(spdlog::level::off); }
+    QuietLogger() : level_(spdlog::default_logger_raw()->level())
+    {
+        spdlog::default_logger_raw()->set_level(spdlog::level::off);
+    }
     ~QuietLogger() { spdlog::default_logger_raw()->set_level(level_); }
     QuietLogger(const QuietLogger&) = delete;
     QuietLogger& operator=(const QuietLogger&) = delete;

@@ -52,7 +52,8 @@ TEST_F(NvFBCHostileLibrary, LastErrorTextsReachMessageAndRecordWhole)
         standin().lastErrors[handle_] = lastError;
         const tav::nvidia::CaptureResult result = grab(NVFBC_ERR_INTERNAL);
         ASSERT_TRUE(result.has_error());
-        EXPECT_TRUE(text(result.error().message()) == "NvFBC failed: Internal error - " + lastError) << lastError.size();
+        EXPECT_TRUE(text(result.error().message()) == "NvFBC failed: Internal error - " + lastError)
+            << lastError.size();
         const auto records = capture.records(spdlog::level::debug);
         ASSERT_EQ(records.size(), 1u);
         EXPECT_NE(records[0].text.find("': NvFBC failed: Internal error - " + lastError + " [] (src/nvfbc:"),
