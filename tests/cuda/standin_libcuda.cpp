@@ -17,8 +17,9 @@ CUresult record(Entry entry, Arguments... arguments)
     return static_cast<CUresult>(control::recordCall(entry, {control::bits(arguments)...}));
 }
 
-// The text lives in this library, as a real driver's does: it is gone once the library is closed.
-char errorTextBuffer[512];
+// The text lives in this library, as a real driver's does: it is gone once the library is closed. Room for the
+// hostile-driver tests' text of 1 MiB.
+char errorTextBuffer[(2 << 20) + 1];
 
 __attribute__((constructor)) void opened() { control::noteOpened(); }
 __attribute__((destructor)) void closed() { control::noteClosed(); }
