@@ -32,26 +32,38 @@ CuVid& CuVid::instance() noexcept
     return cuvid;
 }
 
-CuVid::~CuVid() { cuvid_free_functions(&functions_); }
+CuVid::~CuVid()
+{
+    CuvidFunctions* functions = functions_.load(std::memory_order_relaxed);
+    cuvid_free_functions(&functions);
+}
 
 Result CuVid::loadLib()
 {
-    if (functions_ != nullptr) {
+    if (functions_.load(std::memory_order_acquire) != nullptr) {
         return BOOST_OUTCOME_V2_NAMESPACE::success();
     }
+    const std::lock_guard<std::mutex> lock(loadMutex_);
+    // Another thread may have finished the load while this one waited.
+    if (functions_.load(std::memory_order_relaxed) != nullptr) {
+        return BOOST_OUTCOME_V2_NAMESPACE::success();
+    }
+    // The loader publishes its table before filling it, so it fills one of its own here, which is published
+    // only once complete.
+    CuvidFunctions* functions = nullptr;
     int status = 0;
     try {
-        status = cuvid_load_functions(&functions_, nullptr);
+        status = cuvid_load_functions(&functions, nullptr);
     } catch (...) {
         // An exception out of the failure hook skips the loader's own cleanup and leaves a half-built table
-        // behind, possibly with the library open. Releasing it keeps operations from calling through it and
-        // makes the next call load afresh.
-        cuvid_free_functions(&functions_);
+        // behind, possibly with the library open. Releasing it makes the next call load afresh.
+        cuvid_free_functions(&functions);
         throw;
     }
     if (status != 0) {
         return loadFailure();
     }
+    functions_.store(functions, std::memory_order_release);
     return BOOST_OUTCOME_V2_NAMESPACE::success();
 }
 
@@ -72,7 +84,7 @@ Result CuVid::call(int line, Args... args) noexcept
     }
     // Only the status conversion is borrowed from the CUDA binding; the CUDA driver is not loaded for it.
     const Cuda& cuda = Cuda::instance();
-    return cuda.wrapResult((functions_->*Entry)(args...), kSourceFile, line);
+    return cuda.wrapResult((functions_.load(std::memory_order_acquire)->*Entry)(args...), kSourceFile, line);
 }
 
 // Each operation with the line its errors report.
