@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <atomic>
+#include <initializer_list>
 
 namespace tav::test::exit {
 namespace {

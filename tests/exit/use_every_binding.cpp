@@ -9,6 +9,7 @@
 
 #include <boost/stacktrace.hpp>
 
+#include <cstdio>
 #include <optional>
 
 namespace tav::test::exit {
@@ -38,8 +39,13 @@ bool useEveryBinding()
                                                                           boost::stacktrace::stacktrace()));
     static_cast<void>(nvfbc.wrapStatus(0, NVFBC_ERR_INVALID_HANDLE, "src/exit", line));
 
-    const bool loaded = !cuda.loadLib(0).has_error() && !nvidia::CuVid::instance().loadLib().has_error() &&
-                        !nvenc.loadLib().has_error() && !nvfbc.loadLib().has_error();
+    bool loaded = true;
+    for (const Result& load : {cuda.loadLib(0), nvidia::CuVid::instance().loadLib(), nvenc.loadLib(), nvfbc.loadLib()}) {
+        if (load.has_error()) {
+            std::fprintf(stderr, "%s\n", load.error().message().c_str());
+            loaded = false;
+        }
+    }
     static_cast<void>(cuda.wrapResult(static_cast<CUresult>(1), "src/exit", line));
     return loaded;
 }
