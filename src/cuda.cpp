@@ -2,6 +2,7 @@
 #include <tav/nvidia/dlerrordomain>
 
 #include <dlfcn.h>
+#include <spdlog/spdlog.h>
 
 namespace tav::nvidia {
 
@@ -60,8 +61,26 @@ bool resolve(void* handle, Entry& entry, const char* symbol, int missingLine, Mi
 
 }  // namespace
 
+namespace {
+
+// spdlog's registry, which owns the default logger, comes into being on first use and goes away in the reverse
+// order of construction at exit. The binding's destructor may write a record (a failing dlclose makes an error), so
+// the registry is made to exist before the binding does, and thus outlives it.
+bool registryBuilt() noexcept
+{
+    try {
+        static_cast<void>(spdlog::default_logger_raw());
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace
+
 Cuda& Cuda::instance() noexcept
 {
+    [[maybe_unused]] static const bool registryFirst = registryBuilt();
     static Cuda cuda;
     return cuda;
 }

@@ -32,26 +32,38 @@ CuVid& CuVid::instance() noexcept
     return cuvid;
 }
 
-CuVid::~CuVid() { cuvid_free_functions(&functions_); }
+CuVid::~CuVid()
+{
+    CuvidFunctions* functions = functions_.load(std::memory_order_relaxed);
+    cuvid_free_functions(&functions);
+}
 
 Result CuVid::loadLib()
 {
-    if (functions_ != nullptr) {
+    if (functions_.load(std::memory_order_acquire) != nullptr) {
         return BOOST_OUTCOME_V2_NAMESPACE::success();
     }
+    const std::lock_guard<std::mutex> lock(loadMutex_);
+    // Another thread may have finished the load while this one waited.
+    if (functions_.load(std::memory_order_relaxed) != nullptr) {
+        return BOOST_OUTCOME_V2_NAMESPACE::success();
+    }
+    // The loader publishes its table before filling it, so it fills one of its own here, which is published
+    // only once complete.
+    CuvidFunctions* functions = nullptr;
     int status = 0;
     try {
-        status = cuvid_load_functions(&functions_, nullptr);
+        status = cuvid_load_functions(&functions, nullptr);
     } catch (...) {
         // An exception out of the failure hook skips the loader's own cleanup and leaves a half-built table
-        // behind, possibly with the library open. Releasing it keeps operations from calling through it and
-        // makes the next call load afresh.
-        cuvid_free_functions(&functions_);
+        // behind, possibly with the library open. Releasing it makes the next call load afresh.
+        cuvid_free_functions(&functions);
         throw;
     }
     if (status != 0) {
         return loadFailure();
     }
+    functions_.store(functions, std::memory_order_release);
     return BOOST_OUTCOME_V2_NAMESPACE::success();
 }
 
@@ -68,12 +80,14 @@ template <auto Entry, class... Args>
 Result CuVid::call(int line, Args... args) noexcept
 {
     // Tested here first, so that a loaded binding goes straight to the call.
-    if (functions_ == nullptr) {
+    CuvidFunctions* functions = functions_.load(std::memory_order_acquire);
+    if (functions == nullptr) {
         if (Result loaded = loadForOperation(); !loaded) {
             return loaded;
         }
+        functions = functions_.load(std::memory_order_acquire);
     }
-    const CUresult status = (functions_->*Entry)(args...);
+    const CUresult status = (functions->*Entry)(args...);
     if (status == CUDA_SUCCESS) {
         return BOOST_OUTCOME_V2_NAMESPACE::success();
     }

@@ -5,6 +5,7 @@
 #include "codecheaderloader.h"
 
 #include <cstdint>
+#include <mutex>
 #include <type_traits>
 
 namespace tav::nvidia {
@@ -111,27 +112,39 @@ NvEnc& NvEnc::instance()
     return nvenc;
 }
 
-NvEnc::~NvEnc() { nvenc_free_functions(&functions); }
+NvEnc::~NvEnc()
+{
+    NvencFunctions* loaded = functions.load(std::memory_order_relaxed);
+    nvenc_free_functions(&loaded);
+}
 
 Result NvEnc::loadLib() noexcept
 {
-    if (functions != nullptr) {
+    if (functions.load(std::memory_order_acquire) != nullptr) {
         return BOOST_OUTCOME_V2_NAMESPACE::success();
     }
-    if (nvenc_load_functions(&functions, nullptr) != 0) {
+    const std::lock_guard<std::mutex> lock(loadMutex);
+    // Another thread may have finished the load while this one waited.
+    if (functions.load(std::memory_order_relaxed) != nullptr) {
+        return BOOST_OUTCOME_V2_NAMESPACE::success();
+    }
+    // The loader publishes its record before filling it; this one is published only with a usable list.
+    NvencFunctions* loaded = nullptr;
+    if (nvenc_load_functions(&loaded, nullptr) != 0) {
         return failure<detail::nvcodecheader_error_domain>("nvenc", sourceFile, openLine,
                                                            boost::stacktrace::stacktrace());
     }
     // Start from an empty list, so that nothing an earlier, failed creation left in it survives.
     functionList = List{};
     functionList.version = functionListVersion;
-    Result created =
-        wrapStatus(functions->NvEncodeAPICreateInstance(&functionList), sourceFile, createInstanceLine);
+    Result created = wrapStatus(loaded->NvEncodeAPICreateInstance(&functionList), sourceFile, createInstanceLine);
     if (created.has_error()) {
         // The list holds no usable entry points: close the library so that the next call starts over instead of
         // calling through the list.
-        nvenc_free_functions(&functions);
+        nvenc_free_functions(&loaded);
+        return created;
     }
+    functions.store(loaded, std::memory_order_release);
     return created;
 }
 
@@ -154,7 +167,7 @@ Result NvEnc::callAccepting(Entry List::*entry, const Words& words, int line, co
                             Args... args) noexcept
 {
     // Tested here first, so that a loaded binding goes straight to the call.
-    if (functions == nullptr) {
+    if (functions.load(std::memory_order_acquire) == nullptr) {
         if (Result loaded = loadLib(); loaded.has_error()) {
             return loaded;
         }

@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 
+#include <mutex>
 #include <type_traits>
 #include <utility>
 
@@ -48,24 +49,29 @@ NvFBC& NvFBC::instance() noexcept
 
 Result NvFBC::loadLib() noexcept
 {
-    if (library != nullptr) {
+    if (library.load(std::memory_order_acquire) != nullptr) {
+        return BOOST_OUTCOME_V2_NAMESPACE::success();
+    }
+    const std::lock_guard<std::mutex> lock(loadMutex);
+    // Another thread may have finished the load while this one waited.
+    if (library.load(std::memory_order_relaxed) != nullptr) {
         return BOOST_OUTCOME_V2_NAMESPACE::success();
     }
 
     constexpr int openLine = 36;
-    library = dlopen(libraryName, RTLD_NOW);
-    if (library == nullptr) {
+    // Published only once the function list is filled.
+    void* const opened = dlopen(libraryName, RTLD_NOW);
+    if (opened == nullptr) {
         return failure<dl_error_domain>(libraryName, "dlopen", nullptr, dlerror(), sourceFile, openLine,
                                         boost::stacktrace::stacktrace());
     }
 
     constexpr int resolveLine = 50;
-    const auto createInstance = reinterpret_cast<CreateInstance>(dlsym(library, createInstanceName));
+    const auto createInstance = reinterpret_cast<CreateInstance>(dlsym(opened, createInstanceName));
     if (createInstance == nullptr) {
         Result error = failure<dl_error_domain>(libraryName, "dlsym", createInstanceName, dlerror(), sourceFile,
                                                 resolveLine, boost::stacktrace::stacktrace());
-        dlclose(library);
-        library = nullptr;
+        dlclose(opened);
         return error;
     }
 
@@ -76,10 +82,10 @@ Result NvFBC::loadLib() noexcept
         // There is no session yet whose last-error text could be asked for.
         Result error = failure<nvfbc_error_domain>(status, "Failed to create NvFBC instance", sourceFile,
                                                    createInstanceLine, boost::stacktrace::stacktrace());
-        dlclose(library);
-        library = nullptr;
+        dlclose(opened);
         return error;
     }
+    library.store(opened, std::memory_order_release);
     return BOOST_OUTCOME_V2_NAMESPACE::success();
 }
 
@@ -111,7 +117,8 @@ CaptureResult NvFBC::wrapStatus(unsigned long handle, NVFBCSTATUS status, const 
         return BOOST_OUTCOME_V2_NAMESPACE::success();
     }
     // Read at once: the library's next call on this handle may replace the text.
-    const char* lastError = library != nullptr ? functionList.nvFBCGetLastErrorStr(handle) : notLoadedText;
+    const char* lastError =
+        library.load(std::memory_order_acquire) != nullptr ? functionList.nvFBCGetLastErrorStr(handle) : notLoadedText;
     return typedFailure<nvfbc_error_domain>(status, lastError, file, line, boost::stacktrace::stacktrace());
 }
 
@@ -122,7 +129,7 @@ CaptureResult NvFBC::call(unsigned long handle, Params* params) const noexcept
     params->dwVersion = Version;
     // Only createHandle loads the library; until it has, the function list holds nothing that may be called
     // (a failed instance creation can leave entries into a library that is closed again).
-    if (library == nullptr) {
+    if (library.load(std::memory_order_acquire) == nullptr) {
         return wrapStatus(handle, NVFBC_ERR_BAD_REQUEST, sourceFile, Line);
     }
     const NVFBCSTATUS status = (functionList.*Entry)(handle, params);

@@ -54,7 +54,7 @@ inline std::vector<Operation> operations(OutParameters& out)
         operation("deviceGetCount", Entry::cuDeviceGetCount, 157, &Cuda::deviceGetCount, &out.integer),
         operation("deviceTotalMem", Entry::cuDeviceTotalMem_v2, 166, &Cuda::deviceTotalMem, &out.bytes, 4),
         operation("deviceGetAttribute", Entry::cuDeviceGetAttribute, 175, &Cuda::deviceGetAttribute, &out.integer,
-                  static_cast<CUdevice_attribute>(1234), 5),
+                  CU_DEVICE_ATTRIBUTE_PCI_BUS_ID, 5),
         operation("ctxCreate", Entry::cuCtxCreate_v2, 184, &Cuda::ctxCreate, &out.context, 0x80000004u, 6),
         operation("ctxDestroy", Entry::cuCtxDestroy_v2, 193, &Cuda::ctxDestroy, context),
         operation("ctxPushCurrent", Entry::cuCtxPushCurrent_v2, 202, &Cuda::ctxPushCurrent, context),
