@@ -1,0 +1,82 @@
+// The CUDA binding against NVIDIA's libcuda on a machine without a GPU: every entry point resolves, and cuInit's
+// refusal comes back with the driver's own status and text.
+#include "support.h"
+
+#include <tav/nvidia/cuda>
+
+#include <dlfcn.h>
+
+namespace tav::test::driver {
+namespace {
+
+using tav::nvidia::Cuda;
+using tav::nvidia::detail::cuda_error_domain;
+
+// The file the package installs; the binding opens it as libcuda.so or libcuda.so.1.
+constexpr char driverFile[] = "libcuda.so.535";
+
+struct InitCase {
+    unsigned int flags;
+    int status;
+    const char* message;
+};
+
+class CudaInit : public ::testing::TestWithParam<InitCase> {};
+
+// cuInit is the 29th of the 31 entries and the last two are resolved before it is called: a CUDA error from it
+// (rather than a loader error) shows that NVIDIA's library exports every symbol under the binding's names.
+TEST_P(CudaInit, FailsWithTheDriversStatusTextAndOrigin)
+{
+    const InitCase& expected = GetParam();
+    LogCapture capture;
+
+    const auto loaded = Cuda::instance().loadLib(expected.flags);
+
+    const auto* value = valueOf<cuda_error_domain>(loaded);
+    ASSERT_NE(value, nullptr) << domainOf(loaded) << ": " << messageOf(loaded);
+    EXPECT_EQ(static_cast<int>(value->status), expected.status);
+    EXPECT_EQ(messageOf(loaded), expected.message);
+    EXPECT_EQ(domainOf(loaded), "cuda error domain");
+    EXPECT_TRUE(startsWith(text(value->origin), "(src/cuda:87)\n")) << text(value->origin);
+    const auto records = creationRecords(capture);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_TRUE(startsWith(records[0], "Create error in 'cuda error domain': " + std::string(expected.message) +
+                                           " [] (src/cuda:87)\n"))
+        << records[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Driver, CudaInit,
+                         ::testing::Values(InitCase{0, cudaNoDevice,
+                                                    "CUDA failed: no CUDA-capable device is detected"},
+                                           InitCase{1, cudaInvalidValue, "CUDA failed: invalid argument"}),
+                         [](const auto& info) { return "Flags" + std::to_string(info.param.flags); });
+
+TEST(CudaDriver, AFailedLoadUnmapsTheLibrary)
+{
+    ASSERT_FALSE(mapped(driverFile));
+    const auto loaded = Cuda::instance().loadLib(0);
+    ASSERT_NE(valueOf<cuda_error_domain>(loaded), nullptr) << messageOf(loaded);
+    EXPECT_FALSE(mapped(driverFile));
+
+    // Nothing of the failed load is remembered: an operation loads afresh and meets the same refusal.
+    int count = -1;
+    const auto counted = Cuda::instance().deviceGetCount(&count);
+    EXPECT_EQ(messageOf(counted), "CUDA failed: no CUDA-capable device is detected");
+    EXPECT_EQ(count, -1);
+    EXPECT_FALSE(mapped(driverFile));
+}
+
+// Run where the search path holds libcuda.so.1 but no libcuda.so, as many driver installations do.
+TEST(CudaDriver, OpensTheVersionedNameWhenTheUnversionedIsAbsent)
+{
+    void* unversioned = dlopen("libcuda.so", RTLD_LAZY);
+    ASSERT_EQ(unversioned, nullptr) << "libcuda.so is visible here";
+    const auto loaded = Cuda::instance().loadLib(0);
+    const auto* value = valueOf<cuda_error_domain>(loaded);
+    ASSERT_NE(value, nullptr) << domainOf(loaded) << ": " << messageOf(loaded);
+    EXPECT_EQ(static_cast<int>(value->status), cudaNoDevice);
+    EXPECT_TRUE(startsWith(text(value->origin), "(src/cuda:87)\n")) << text(value->origin);
+}
+
+}  // namespace
+}  // namespace tav::test::driver
