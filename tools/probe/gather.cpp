@@ -8,6 +8,10 @@
 #include <tav/nvidia/nvenc>
 #include <tav/nvidia/nvfbc>
 
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace tav::probe {
@@ -19,11 +23,43 @@ using tav::nvidia::CuVid;
 using tav::nvidia::NvEnc;
 using tav::nvidia::NvFBC;
 
+// Far more than any driver lists of devices, codecs, profiles, formats or presets; a driver that reports more
+// is not believed, so that its count cannot exhaust the probe's memory.
+constexpr unsigned int maxItems = 64;
+
+using tav::nvidia::detail::nvenc_error_domain;
+using tav::nvidia::detail::nvfbc_error_domain;
+
+// The status behind an encoder or capture error, the two domains whose tables read "Unknown" for statuses newer
+// than their API.
+std::optional<long> tableStatus(const tav::nvidia::Result& result)
+{
+    if (const auto* nvenc = system_error2::get_if<system_error2::status_code<nvenc_error_domain>>(&result.error())) {
+        return static_cast<long>(nvenc->value().status);
+    }
+    if (const auto* nvfbc = system_error2::get_if<system_error2::status_code<nvfbc_error_domain>>(&result.error())) {
+        return static_cast<long>(nvfbc->value().status);
+    }
+    return std::nullopt;
+}
+
+std::optional<long> tableStatus(const tav::nvidia::CaptureResult& result)
+{
+    return static_cast<long>(result.error().value().status);
+}
+
+// The error's message; where it says "Unknown", with the status that the library really returned.
 template <class Outcome>
 std::string messageOf(const Outcome& outcome)
 {
-    const auto message = outcome.error().message();
-    return std::string(message.data(), message.size());
+    const auto text = outcome.error().message();
+    std::string message(text.data(), text.size());
+    constexpr char unknown[] = "Unknown";
+    const auto at = message.find(unknown);
+    if (const std::optional<long> status = tableStatus(outcome); status && at != std::string::npos) {
+        message.insert(at + sizeof(unknown) - 1, " (status " + std::to_string(*status) + ")");
+    }
+    return message;
 }
 
 // Records the outcome of a load in the library's status; true when usable.
@@ -50,13 +86,19 @@ std::vector<Item> enumerate(Count count, List list, std::string& error)
         error = messageOf(counted);
         return {};
     }
+    if (n > maxItems) {
+        error = "the driver reported " + std::to_string(n) + " items; only the first " + std::to_string(maxItems) +
+                " were asked for";
+        n = maxItems;
+    }
     std::vector<Item> items(n);
     unsigned int filled = 0;
     if (auto listed = list(items.data(), n, &filled); listed.has_error()) {
         error = messageOf(listed);
         return {};
     }
-    items.resize(filled);
+    // The driver's own count of what it wrote is no more trusted than the first.
+    items.resize(std::min(filled, n));
     return items;
 }
 
@@ -74,6 +116,11 @@ void gatherCuda(Report& report, LoaderMessages& loaderMessages)
     if (auto counted = cuda.deviceGetCount(&count); counted.has_error()) {
         report.devicesError = messageOf(counted);
         return;
+    }
+    if (count > static_cast<int>(maxItems)) {
+        report.devicesError = "the driver reported " + std::to_string(count) + " devices; only the first " +
+                              std::to_string(maxItems) + " were asked about";
+        count = static_cast<int>(maxItems);
     }
     for (int ordinal = 0; ordinal < count; ++ordinal) {
         CudaDevice device;
@@ -166,10 +213,32 @@ EncoderDevice describeEncoder(NvEnc& nvenc, int ordinal)
     return device;
 }
 
+// The binding speaks API 8.1 only; the library itself tells which API it supports at most, as (major << 4) | minor.
+std::optional<std::string> maxSupportedVersion()
+{
+    void* library = dlopen("libnvidia-encode.so.1", RTLD_NOW | RTLD_NOLOAD);
+    if (library == nullptr) {
+        return std::nullopt;
+    }
+    using Query = NVENCSTATUS (*)(std::uint32_t*);
+    const auto query = reinterpret_cast<Query>(dlsym(library, "NvEncodeAPIGetMaxSupportedVersion"));
+    std::uint32_t version = 0;
+    std::optional<std::string> text;
+    if (query != nullptr && query(&version) == NV_ENC_SUCCESS) {
+        text = std::to_string(version >> 4) + "." + std::to_string(version & 0xfu);
+    }
+    dlclose(library);
+    return text;
+}
+
 void gatherNvenc(Report& report, LoaderMessages& loaderMessages)
 {
     NvEnc& nvenc = NvEnc::instance();
-    if (!note(report.nvenc, nvenc.loadLib(), loaderMessages) || !report.cuda.usable) {
+    if (!note(report.nvenc, nvenc.loadLib(), loaderMessages)) {
+        return;
+    }
+    report.nvencMaxApiVersion = maxSupportedVersion();
+    if (!report.cuda.usable) {
         return;
     }
     for (const CudaDevice& device : report.devices) {

@@ -79,6 +79,9 @@ std::string renderText(const Report& report)
     }
     textLibrary(out, report.cuvid);
     textLibrary(out, report.nvenc);
+    if (report.nvencMaxApiVersion) {
+        out << "  highest supported API version " << *report.nvencMaxApiVersion << "\n";
+    }
     for (const EncoderDevice& encoder : report.encoders) {
         out << "  device " << encoder.ordinal << ":";
         out << (encoder.error.empty() ? "\n" : " " + encoder.error + "\n");
@@ -122,6 +125,9 @@ std::string renderJson(const Report& report)
     jsonLibrary(out, report.cuvid);
     out << "},\n  \"nvenc\": {";
     jsonLibrary(out, report.nvenc);
+    if (report.nvencMaxApiVersion) {
+        out << ", \"maxApiVersion\": " << quoted(*report.nvencMaxApiVersion);
+    }
     out << ", \"devices\": [";
     for (std::size_t i = 0; i < report.encoders.size(); ++i) {
         const EncoderDevice& encoder = report.encoders[i];

@@ -53,6 +53,8 @@ struct Report {
     LibraryStatus cuvid{"cuvid", "libnvcuvid.so.1", false, ""};
 
     LibraryStatus nvenc{"nvenc", "libnvidia-encode.so.1", false, ""};
+    // NvEncodeAPIGetMaxSupportedVersion's answer, "major.minor".
+    std::optional<std::string> nvencMaxApiVersion;
     std::vector<EncoderDevice> encoders;
 
     LibraryStatus nvfbc{"nvfbc", "libnvidia-fbc.so.1", false, ""};
