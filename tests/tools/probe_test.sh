@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Runs tavnv-probe against the stand-in driver libraries and against their absence.
-#   probe_test.sh PROBE NO_DRIVER_DIR STANDIN_DIRS(colon-separated)
+#   probe_test.sh PROBE NO_DRIVER_DIR STANDIN_DIRS(colon-separated) OVERCOUNTING_DIR
 set -uo pipefail
 
 probe=$1
 none=$2
 standins=$3
+overcounting=$4
 failures=0
 
 expect() {
@@ -38,5 +39,10 @@ expect "--help" 0 'Usage: tavnv-probe' "$none" --help
 expect "stand-ins load" 0 'nvfbc \(libnvidia-fbc.so.1\): loads' "$standins"
 expect "stand-in driver version" 0 'driver version [0-9]+\.[0-9]+' "$standins"
 expect "--require passes with the stand-ins" 0 '"usable": true' "$standins" --json --require cuda,cuvid,nvenc,nvfbc
+
+expect "a count of 4294967295 is capped" 0 'the driver reported 4294967295 items; only the first 64 were asked for' \
+    "$overcounting"
+expect "the count a listing claims to have written is capped" 0 '^      profiles: H264 main, H264 main$' "$overcounting"
+expect "JSON with capped counts" 0 '"inputFormats": \[("NV12", ){63}"NV12"\]' "$overcounting" --json
 
 [ "$failures" -eq 0 ]

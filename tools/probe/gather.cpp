@@ -23,7 +23,7 @@ using tav::nvidia::CuVid;
 using tav::nvidia::NvEnc;
 using tav::nvidia::NvFBC;
 
-// Far more than any driver lists of devices, codecs, profiles, formats or presets; a driver that reports more
+// Far more than any driver lists of codecs, profiles, formats or presets; a driver that reports more
 // is not believed, so that its count cannot exhaust the probe's memory.
 constexpr unsigned int maxItems = 64;
 
@@ -116,11 +116,6 @@ void gatherCuda(Report& report, LoaderMessages& loaderMessages)
     if (auto counted = cuda.deviceGetCount(&count); counted.has_error()) {
         report.devicesError = messageOf(counted);
         return;
-    }
-    if (count > static_cast<int>(maxItems)) {
-        report.devicesError = "the driver reported " + std::to_string(count) + " devices; only the first " +
-                              std::to_string(maxItems) + " were asked about";
-        count = static_cast<int>(maxItems);
     }
     for (int ordinal = 0; ordinal < count; ++ordinal) {
         CudaDevice device;
