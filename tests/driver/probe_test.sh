@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # Runs tavnv-probe against NVIDIA's real libraries on a machine without a GPU, which run-case put first on the
 # loader's search path.
-#   probe_test.sh PROBE
+#   probe_test.sh PROBE NAME_DRIVER_FRAMES
+# The second is the library that lets LeakSanitizer name libcuda's leaks (see name_driver_frames.cpp), preloaded
+# after the sanitizer runtimes it links, which must come first.
 set -uo pipefail
 
 probe=$1
+runtimes=$(ldd "$2" | awk '$1 ~ /^lib(asan|ubsan)\.so/ { printf "%s:", $3 }')
+preload=$runtimes$2${LD_PRELOAD:+:$LD_PRELOAD}
 failures=0
 
 expect() {
     local description=$1 pattern=$2
     shift 2
     local output status
-    output=$("$probe" "$@" 2>&1)
+    output=$(LD_PRELOAD=$preload "$probe" "$@" 2>&1)
     status=$?
     if [ "$status" -ne 0 ] || ! grep -Eq -- "$pattern" <<<"$output"; then
         echo "FAIL: $description (status $status; pattern '$pattern')"
