@@ -1,6 +1,6 @@
 // A host that opens libTAVNvidia.so at run time (through a module linked against it), uses every binding, closes it
 // again and exits. With the argument failing-close, every dlclose from then on reports failure, the CUDA binding's
-// unload included.
+// unload included. The library must stay mapped after the close, whichever compiler built it.
 #include "failing_dlclose.h"
 
 #include <dlfcn.h>
@@ -26,5 +26,15 @@ int main(int argc, char** argv)
         tav::test::exit::failEveryDlclose();
     }
     dlclose(module);
-    return ok ? EXIT_SUCCESS : EXIT_FAILURE;
+    if (!ok) {
+        return EXIT_FAILURE;
+    }
+    // RTLD_NOLOAD finds the library only while it is mapped; the reference it takes is given back at once.
+    void* const library = dlopen(TAV_NVIDIA_SONAME, RTLD_NOW | RTLD_NOLOAD);
+    if (library == nullptr) {
+        std::fprintf(stderr, "%s was unmapped by the module's dlclose\n", TAV_NVIDIA_SONAME);
+        return EXIT_FAILURE;
+    }
+    dlclose(library);
+    return EXIT_SUCCESS;
 }
