@@ -1,7 +1,9 @@
 #include "codecheaderloader.h"
 
+#include <tav/base/logrecord>
+
 #include <boost/stacktrace.hpp>
-#include <spdlog/spdlog.h>
+#include <fmt/format.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -21,21 +23,17 @@ void codecHeaderLoaderFailure(const char* file, int line, const char* function, 
     va_end(args);
     const std::unique_ptr<char, decltype(&free)> text(formatted, &free);
 
-    spdlog::logger* logger = spdlog::default_logger_raw();
-    const spdlog::source_loc location{file, line, function};
     if (text == nullptr) {
         const boost::stacktrace::stacktrace trace;
-        if (logger != nullptr) {
-            logger->log(location, spdlog::level::info, "Create exception {} ({}:{}):\n{}", "std::bad_alloc()", file,
-                        line, boost::stacktrace::to_string(trace));
-        }
+        // Should the record's own text not fit either, that std::bad_alloc is the one thrown.
+        base::writeLogRecord(file, line, function, base::LogLevel::info,
+                             fmt::format("Create exception {} ({}:{}):\n{}", "std::bad_alloc()", file, line,
+                                         boost::stacktrace::to_string(trace)));
         throw std::bad_alloc();
     }
-    if (logger != nullptr) {
-        const std::string_view message =
-            length < 0 ? std::string_view(text.get()) : std::string_view(text.get(), static_cast<std::size_t>(length));
-        logger->log(location, spdlog::level::err, "{}", message);
-    }
+    const std::string_view message =
+        length < 0 ? std::string_view(text.get()) : std::string_view(text.get(), static_cast<std::size_t>(length));
+    base::writeLogRecord(file, line, function, base::LogLevel::error, message);
 }
 
 }  // namespace tav::nvidia::detail

@@ -1,5 +1,5 @@
-// The library's instantiations of each domain's value base, so that its members are part of the exported interface
-// rather than only inlined where they are used.
+// The library's instantiations of each domain's behaviour and value base, which the domain headers declare extern:
+// hosts use these instead of making copies of their own.
 #include <tav/nvidia/cudaerrordomain>
 #include <tav/nvidia/dlerrordomain>
 #include <tav/nvidia/nvcodecheadererrordomain>
@@ -7,6 +7,12 @@
 #include <tav/nvidia/nvfbcerrordomain>
 
 namespace tav::base::system_error2_detail {
+
+template class error_domain<nvidia::detail::dl_error_domain>;
+template class error_domain<nvidia::detail::cuda_error_domain>;
+template class error_domain<nvidia::detail::nvcodecheader_error_domain>;
+template class error_domain<nvidia::detail::nvenc_error_domain>;
+template class error_domain<nvidia::detail::nvfbc_error_domain>;
 
 template class base_value_type<nvidia::detail::dl_error_domain::value_type>;
 template class base_value_type<nvidia::detail::cuda_error_domain::value_type>;

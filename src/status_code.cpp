@@ -1,9 +1,13 @@
 #include <tav/base/outcome/status_code>
 
+#include <tav/base/logrecord>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 namespace tav::base::system_error2_detail {
 
@@ -36,6 +40,21 @@ string_ref createMessage(const char* format, ...) noexcept
     }
     return system_error2::status_code_domain::atomic_refcounted_string_ref(
         text, length < 0 ? static_cast<std::size_t>(-1) : static_cast<std::size_t>(length));
+}
+
+string_ref createOrigin(const char* file, int line, const boost::stacktrace::stacktrace& trace) noexcept
+{
+    // Rendering without memory ends the process here, inside noexcept, as it always has.
+    const std::string traceText = trace.empty() ? std::string() : boost::stacktrace::to_string(trace);
+    return createMessage("(%s:%d)\n%s", file != nullptr ? file : "<no-source-file>", line, traceText.c_str());
+}
+
+void writeErrorRecord(const char* file, int line, const char* function, const char* domainName,
+                      const string_ref& message, const string_ref& origin) noexcept
+{
+    const string_ref record =
+        createMessage("Create error in '%s': %s [%s] %s", domainName, message.c_str(), "", origin.c_str());
+    writeLogRecord(file, line, function, LogLevel::debug, std::string_view(record.data(), record.size()));
 }
 
 }  // namespace tav::base::system_error2_detail

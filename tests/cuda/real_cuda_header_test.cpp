@@ -1,5 +1,9 @@
-// A host that includes the real cuda.h before the binding's header. The toolkit is not a dependency, so this
-// translation unit declares what cuda.h declares, the way cuda.h does, under the same guard macros.
+// A host that includes the real cuda.h before the binding's header, as the binding's header asks. The toolkit is no
+// dependency: where the build found no cuda.h, this translation unit declares what cuda.h declares, the way cuda.h
+// does, under the same guard macros.
+#ifdef TAV_TEST_REAL_CUDA_H
+#include <cuda.h>
+#else
 #define __cuda_cuda_h__
 #define CUDA_VERSION 12040
 
@@ -93,6 +97,7 @@ typedef CUDA_MEMCPY3D_PEER_v1 CUDA_MEMCPY3D_PEER;
 // cuda.h maps the unsuffixed names onto the current ABI.
 #define cuCtxCreate cuCtxCreate_v2
 #define cuMemcpy3DAsync cuMemcpy3DAsync_v2
+#endif
 
 #include <tav/nvidia/cuda>
 

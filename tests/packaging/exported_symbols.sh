@@ -24,11 +24,17 @@ required=(
     "tav::nvidia::NvFBC::instance()"
     "tav::base::system_error2_detail::createMessage(char const*, ...)"
     "tav::base::system_error2_detail::duplicateMessage(char const*)"
+    # Called by the headers' inline code: the value base, and the status tables' warnings.
+    "tav::base::system_error2_detail::createOrigin(char const*, int, boost::stacktrace::basic_stacktrace<std::allocator<boost::stacktrace::frame> > const&)"
+    "tav::base::system_error2_detail::writeErrorRecord(char const*, int, char const*, char const*, system_error2::status_code_domain::string_ref const&, system_error2::status_code_domain::string_ref const&)"
+    "tav::base::writeUnexpectedValueRecord(char const*, int, char const*, char const*, unsigned int)"
     "vtable for tav::nvidia::detail::cuda_error_domain"
 )
 for domain in dl cuda nvcodecheader nvenc nvfbc; do
     required+=("make_status_code(system_error2::status_code<tav::nvidia::detail::${domain}_error_domain>)")
     required+=("tav::base::system_error2_detail::base_value_type<tav::nvidia::detail::${domain}_error_domain::value_type>::diagnosticInformation() const")
+    # The domains' behaviour is instantiated in the library only; a host that does not inline its constructor calls it.
+    required+=("tav::base::system_error2_detail::error_domain<tav::nvidia::detail::${domain}_error_domain>::error_domain(unsigned long long)")
 done
 for symbol in "${required[@]}"; do
     if ! grep -Fxq -- "$symbol" <<<"$symbols"; then

@@ -6,7 +6,13 @@
 #include <new>
 
 // The allocator underneath: the sanitizer's when one is linked in (its memory must be freed by it), else glibc's.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// GCC announces the sanitizers by macros, clang by features.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define TAV_SANITIZED_ALLOCATOR
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(TAV_SANITIZED_ALLOCATOR)
 #define TAV_UNDERLYING(name) __interceptor_##name
 #else
 #define TAV_UNDERLYING(name) __libc_##name

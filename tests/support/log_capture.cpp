@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <iterator>
 #include <mutex>
+#include <utility>
 
 namespace tav::test {
 
@@ -48,6 +49,8 @@ LogCapture::LogCapture()
 LogCapture::~LogCapture() { spdlog::set_default_logger(previous_); }
 
 std::vector<LogRecord> LogCapture::records() const { return sink_->records(); }
+
+void LogCapture::addSink(std::shared_ptr<spdlog::sinks::sink> sink) { logger_->sinks().push_back(std::move(sink)); }
 
 std::vector<LogRecord> LogCapture::records(spdlog::level::level_enum level) const
 {

@@ -32,6 +32,8 @@ public:
     void clear();
     // The level of the capturing logger (trace by default).
     void setLevel(spdlog::level::level_enum level);
+    // Another sink of the capturing logger, written after the recording one.
+    void addSink(std::shared_ptr<spdlog::sinks::sink> sink);
 
 private:
     std::shared_ptr<RecordingSink> sink_;

@@ -7,6 +7,7 @@
 #include <tav/nvidia/nvfbcerrordomain>
 
 #include <spdlog/sinks/null_sink.h>
+#include <spdlog/spdlog.h>
 
 #include <cstdint>
 #include <cstdio>

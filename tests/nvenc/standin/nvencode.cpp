@@ -13,8 +13,6 @@ namespace {
 using tav::test::nvenc::standIn;
 using List = NV_ENCODE_API_FUNCTION_LIST;
 
-constexpr std::uint32_t functionListVersion = 0x71020008;
-
 template <class T, class = void>
 struct hasVersion : std::false_type {};
 template <class T>
@@ -109,6 +107,7 @@ __attribute__((destructor)) void unmapped() { ++standIn().unloads; }
 #ifndef TAV_STANDIN_WITHOUT_CREATE_INSTANCE
 __attribute__((visibility("default"))) NVENCSTATUS NVENCAPI NvEncodeAPICreateInstance(List* functionList)
 {
+    constexpr std::uint32_t functionListVersion = 0x71020008;
     ++standIn().createInstanceCalls;
     if (functionList == nullptr) {
         return NV_ENC_ERR_INVALID_PTR;
