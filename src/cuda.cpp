@@ -59,6 +59,31 @@ bool resolve(void* handle, Entry& entry, const char* symbol, int missingLine, Mi
     return false;
 }
 
+// The driver's text for status through table's cuGetErrorString, or null when that entry is null.
+template <class Table>
+const char* driverText(const Table& table, CUresult status) noexcept
+{
+    if (table.cuGetErrorString == nullptr) {
+        return nullptr;
+    }
+    const char* text = nullptr;
+    table.cuGetErrorString(status, &text);
+    return text;
+}
+
+// What an operation reports when setFuncsToNullptr has emptied the table of a loaded binding: the driver cannot
+// be reached, and unloading lets the next operation resolve it afresh.
+constexpr const char clearedTableText[] =
+    "the binding's entry points were cleared; call unloadLib so that the next operation loads the driver again";
+
+Result clearedTable(int line) noexcept
+{
+    // CUDA_ERROR_NOT_INITIALIZED, which the codec headers' CUresult does not name.
+    constexpr auto notInitialized = static_cast<CUresult>(3);
+    return failure<cuda_error_domain>(notInitialized, clearedTableText, sourceFile, line,
+                                      boost::stacktrace::stacktrace());
+}
+
 }  // namespace
 
 namespace {
@@ -108,11 +133,13 @@ Result Cuda::load(unsigned int flags) noexcept
     if (Result opened = openDriver(handle, name); opened.has_error()) {
         return opened;
     }
+    // Resolved and initialised here, and published only once complete: getErrorString, which other bindings
+    // reach on any thread without loading, never sees a table that is being filled or belongs to a closed library.
+    EntryPoints resolving;
     // The error is complete (trace and record included) before the library goes away; the close's own outcome is
     // of no interest on this path.
-    const auto abandon = [this, handle](Result error) noexcept {
+    const auto abandon = [handle](Result error) noexcept {
         dlclose(handle);
-        setFuncsToNullptr();
         return error;
     };
 
@@ -121,7 +148,7 @@ Result Cuda::load(unsigned int flags) noexcept
     constexpr int supportEntryMissingLine = 84;
     MissingSymbol missing;
 #define TAV_NVIDIA_CUDA_RESOLVE(symbol, missingLine, parameters) \
-    resolve(handle, entries_.symbol, #symbol, missingLine, missing)&&
+    resolve(handle, resolving.symbol, #symbol, missingLine, missing)&&
     const bool resolved = TAV_NVIDIA_CUDA_ENTRY_POINTS(TAV_NVIDIA_CUDA_RESOLVE) true;
 #undef TAV_NVIDIA_CUDA_RESOLVE
     if (!resolved) {
@@ -130,14 +157,16 @@ Result Cuda::load(unsigned int flags) noexcept
     }
 
     constexpr int initLine = 87;
-    // wrapResult copies the driver's text while the library is still open.
-    Result initialised = wrapResult(entries_.cuInit(flags), sourceFile, initLine);
-    if (initialised.has_error()) {
-        return abandon(std::move(initialised));
+    const CUresult initStatus = resolving.cuInit(flags);
+    if (initStatus != CUDA_SUCCESS) {
+        // The driver's text is copied into the error while the library is still open.
+        return abandon(failure<cuda_error_domain>(initStatus, driverText(resolving, initStatus), sourceFile,
+                                                  initLine, boost::stacktrace::stacktrace()));
     }
+    entries_ = resolving;
     libraryName_ = name;
     handle_.store(handle, std::memory_order_release);
-    return initialised;
+    return success();
 }
 
 Result Cuda::unloadLib() noexcept
@@ -163,12 +192,11 @@ void Cuda::setFuncsToNullptr() noexcept { entries_ = EntryPoints{}; }
 
 const char* Cuda::getErrorString(CUresult status) const noexcept
 {
-    if (entries_.cuGetErrorString == nullptr) {
+    // The table is read only once its publication is seen; a load under way on another thread leaves it alone.
+    if (handle_.load(std::memory_order_acquire) == nullptr) {
         return nullptr;
     }
-    const char* text = nullptr;
-    entries_.cuGetErrorString(status, &text);
-    return text;
+    return driverText(entries_, status);
 }
 
 Result Cuda::wrapResult(CUresult status, const char* file, int line) const noexcept
@@ -186,8 +214,13 @@ Result Cuda::invoke(CUresult (*EntryPoints::*entry)(Parameters...), int line, Pa
     if (Result loaded = loadLib(0); loaded.has_error()) {
         return loaded;
     }
+    // The entry is loaded for the call anyway; its null test is all that guards against an emptied table.
+    const auto function = entries_.*entry;
+    if (function == nullptr) {
+        return clearedTable(line);
+    }
     // Success is answered here, so that the common case makes no further call.
-    const CUresult status = (entries_.*entry)(arguments...);
+    const CUresult status = function(arguments...);
     if (status == CUDA_SUCCESS) {
         return success();
     }
@@ -197,7 +230,21 @@ Result Cuda::invoke(CUresult (*EntryPoints::*entry)(Parameters...), int line, Pa
 constexpr int driverGetVersionLine = 123;
 Result Cuda::driverGetVersion(int* version) noexcept
 {
-    return invoke(&EntryPoints::cuDriverGetVersion, driverGetVersionLine, version);
+    if (Result loaded = loadLib(0); loaded.has_error()) {
+        return loaded;
+    }
+    // Without its entry the oldest driver API version stands in, as if the driver had answered.
+    const auto function = entries_.cuDriverGetVersion;
+    if (function == nullptr) {
+        constexpr int fallbackVersion = 1000;
+        *version = fallbackVersion;
+        return success();
+    }
+    const CUresult status = function(version);
+    if (status == CUDA_SUCCESS) {
+        return success();
+    }
+    return wrapResult(status, sourceFile, driverGetVersionLine);
 }
 
 constexpr int deviceGetLine = 139;
