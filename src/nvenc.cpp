@@ -114,7 +114,10 @@ NvEnc& NvEnc::instance()
 
 NvEnc::~NvEnc()
 {
-    NvencFunctions* loaded = functions.load(std::memory_order_relaxed);
+    // Unpublished and emptied before the library closes: a host's destructor that runs after this one and calls
+    // an operation then loads afresh instead of calling into the closed library.
+    NvencFunctions* loaded = functions.exchange(nullptr, std::memory_order_acq_rel);
+    functionList = List{};
     nvenc_free_functions(&loaded);
 }
 
