@@ -37,6 +37,12 @@ NVFBCSTATUS createHandle(NVFBC_SESSION_HANDLE* handle, NVFBC_CREATE_HANDLE_PARAM
 #define TAV_RECORDING_ENTRY(list, entry) \
     (list)->entry = [](NVFBC_SESSION_HANDLE handle, auto* params) { return answer(#entry, handle, params->dwVersion); }
 
+// Empties the entry when the test chose so.
+#define TAV_EMPTY_IF_CHOSEN(list, entry)                     \
+    if (standin().entriesLeftEmpty.count(#entry) != 0) {     \
+        (list)->entry = nullptr;                             \
+    }
+
 void fill(NVFBC_API_FUNCTION_LIST* list)
 {
     list->nvFBCGetLastErrorStr = getLastErrorStr;
@@ -53,6 +59,20 @@ void fill(NVFBC_API_FUNCTION_LIST* list)
     TAV_RECORDING_ENTRY(list, nvFBCReleaseContext);
     TAV_RECORDING_ENTRY(list, nvFBCToGLSetUp);
     TAV_RECORDING_ENTRY(list, nvFBCToGLGrabFrame);
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCGetLastErrorStr)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCCreateHandle)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCDestroyHandle)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCGetStatus)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCCreateCaptureSession)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCDestroyCaptureSession)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCToSysSetUp)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCToSysGrabFrame)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCToCudaSetUp)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCToCudaGrabFrame)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCBindContext)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCReleaseContext)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCToGLSetUp)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCToGLGrabFrame)
 }
 
 }  // namespace
