@@ -59,15 +59,21 @@ bool resolve(void* handle, Entry& entry, const char* symbol, int missingLine, Mi
     return false;
 }
 
-// The driver's text for status through table's cuGetErrorString, or null when that entry is null.
-template <class Table>
-const char* driverText(const Table& table, CUresult status) noexcept
+// The table as a load resolves it, before it is published.
+struct ResolvedEntryPoints {
+#define TAV_NVIDIA_CUDA_RESOLVED_FIELD(symbol, missingLine, parameters) CUresult(*symbol) parameters = nullptr;
+    TAV_NVIDIA_CUDA_ENTRY_POINTS(TAV_NVIDIA_CUDA_RESOLVED_FIELD)
+#undef TAV_NVIDIA_CUDA_RESOLVED_FIELD
+};
+
+// The driver's text for status through a cuGetErrorString entry, or null when the entry is null.
+const char* driverText(CUresult (*getErrorString)(CUresult, const char**), CUresult status) noexcept
 {
-    if (table.cuGetErrorString == nullptr) {
+    if (getErrorString == nullptr) {
         return nullptr;
     }
     const char* text = nullptr;
-    table.cuGetErrorString(status, &text);
+    getErrorString(status, &text);
     return text;
 }
 
@@ -135,7 +141,7 @@ Result Cuda::load(unsigned int flags) noexcept
     }
     // Resolved and initialised here, and published only once complete: getErrorString, which other bindings
     // reach on any thread without loading, never sees a table that is being filled or belongs to a closed library.
-    EntryPoints resolving;
+    ResolvedEntryPoints resolving;
     // The error is complete (trace and record included) before the library goes away; the close's own outcome is
     // of no interest on this path.
     const auto abandon = [handle](Result error) noexcept {
@@ -160,10 +166,14 @@ Result Cuda::load(unsigned int flags) noexcept
     const CUresult initStatus = resolving.cuInit(flags);
     if (initStatus != CUDA_SUCCESS) {
         // The driver's text is copied into the error while the library is still open.
-        return abandon(failure<cuda_error_domain>(initStatus, driverText(resolving, initStatus), sourceFile,
-                                                  initLine, boost::stacktrace::stacktrace()));
+        const char* const text = driverText(resolving.cuGetErrorString, initStatus);
+        return abandon(failure<cuda_error_domain>(initStatus, text, sourceFile, initLine,
+                                                  boost::stacktrace::stacktrace()));
     }
-    entries_ = resolving;
+#define TAV_NVIDIA_CUDA_PUBLISH(symbol, missingLine, parameters) \
+    entries_.symbol.store(resolving.symbol, std::memory_order_release);
+    TAV_NVIDIA_CUDA_ENTRY_POINTS(TAV_NVIDIA_CUDA_PUBLISH)
+#undef TAV_NVIDIA_CUDA_PUBLISH
     libraryName_ = name;
     handle_.store(handle, std::memory_order_release);
     return success();
@@ -176,8 +186,9 @@ Result Cuda::unloadLib() noexcept
     if (handle == nullptr) {
         return success();
     }
-    // Forgotten before closing, whatever dlclose says; the table is cleared because getErrorString, which other
-    // bindings reach without loading, must never call into a closed library.
+    // Forgotten before closing, whatever dlclose says; the table is cleared because a set entry means loaded to
+    // the operations, and getErrorString, which other bindings reach without loading, must never call into a
+    // closed library.
     handle_.store(nullptr, std::memory_order_release);
     setFuncsToNullptr();
     constexpr int closeLine = 100;
@@ -188,15 +199,19 @@ Result Cuda::unloadLib() noexcept
                                     boost::stacktrace::stacktrace());
 }
 
-void Cuda::setFuncsToNullptr() noexcept { entries_ = EntryPoints{}; }
+void Cuda::setFuncsToNullptr() noexcept
+{
+#define TAV_NVIDIA_CUDA_CLEAR(symbol, missingLine, parameters) \
+    entries_.symbol.store(nullptr, std::memory_order_relaxed);
+    TAV_NVIDIA_CUDA_ENTRY_POINTS(TAV_NVIDIA_CUDA_CLEAR)
+#undef TAV_NVIDIA_CUDA_CLEAR
+}
 
 const char* Cuda::getErrorString(CUresult status) const noexcept
 {
-    // The table is read only once its publication is seen; a load under way on another thread leaves it alone.
-    if (handle_.load(std::memory_order_acquire) == nullptr) {
-        return nullptr;
-    }
-    return driverText(entries_, status);
+    // Only a published entry is ever set: a load under way on another thread fills a table of its own, and one
+    // that fails closes its library without publishing anything.
+    return driverText(entries_.cuGetErrorString.load(std::memory_order_acquire), status);
 }
 
 Result Cuda::wrapResult(CUresult status, const char* file, int line) const noexcept
@@ -209,15 +224,20 @@ Result Cuda::wrapResult(CUresult status, const char* file, int line) const noexc
 }
 
 template <class... Parameters>
-Result Cuda::invoke(CUresult (*EntryPoints::*entry)(Parameters...), int line, Parameters... arguments) noexcept
+Result Cuda::invoke(std::atomic<CUresult (*)(Parameters...)> EntryPoints::*entry, int line,
+                    Parameters... arguments) noexcept
 {
-    if (Result loaded = loadLib(0); loaded.has_error()) {
-        return loaded;
-    }
-    // The entry is loaded for the call anyway; its null test is all that guards against an emptied table.
-    const auto function = entries_.*entry;
+    // A set entry means loaded, so the loaded path tests nothing else.
+    auto function = (entries_.*entry).load(std::memory_order_acquire);
     if (function == nullptr) {
-        return clearedTable(line);
+        if (Result loaded = loadLib(0); loaded.has_error()) {
+            return loaded;
+        }
+        function = (entries_.*entry).load(std::memory_order_acquire);
+        // Loaded, yet empty: setFuncsToNullptr cleared the table.
+        if (function == nullptr) {
+            return clearedTable(line);
+        }
     }
     // Success is answered here, so that the common case makes no further call.
     const CUresult status = function(arguments...);
@@ -230,15 +250,18 @@ Result Cuda::invoke(CUresult (*EntryPoints::*entry)(Parameters...), int line, Pa
 constexpr int driverGetVersionLine = 123;
 Result Cuda::driverGetVersion(int* version) noexcept
 {
-    if (Result loaded = loadLib(0); loaded.has_error()) {
-        return loaded;
-    }
-    // Without its entry the oldest driver API version stands in, as if the driver had answered.
-    const auto function = entries_.cuDriverGetVersion;
+    auto function = entries_.cuDriverGetVersion.load(std::memory_order_acquire);
     if (function == nullptr) {
-        constexpr int fallbackVersion = 1000;
-        *version = fallbackVersion;
-        return success();
+        if (Result loaded = loadLib(0); loaded.has_error()) {
+            return loaded;
+        }
+        function = entries_.cuDriverGetVersion.load(std::memory_order_acquire);
+        // Loaded without the entry: the oldest driver API version stands in, as if the driver had answered.
+        if (function == nullptr) {
+            constexpr int fallbackVersion = 1000;
+            *version = fallbackVersion;
+            return success();
+        }
     }
     const CUresult status = function(version);
     if (status == CUDA_SUCCESS) {
