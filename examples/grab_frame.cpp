@@ -5,6 +5,7 @@
 #include <tav/nvidia/nvfbc>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 
@@ -18,6 +19,27 @@ T zeroed()
     T value;
     std::memset(&value, 0, sizeof(value));
     return value;
+}
+
+// Three bytes a pixel, counted wide enough for any size the library reports.
+std::uint64_t rgbBytes(const NVFBC_FRAME_GRAB_INFO& info)
+{
+    return std::uint64_t{info.dwWidth} * info.dwHeight * 3;
+}
+
+// Whether the library gave a buffer that holds the whole frame it reported; the frame is written only then.
+bool holdsFrame(const void* buffer, const NVFBC_FRAME_GRAB_INFO& info)
+{
+    if (buffer == nullptr) {
+        std::fprintf(stderr, "toSysGrabFrame gave no frame buffer\n");
+        return false;
+    }
+    if (info.dwByteSize < rgbBytes(info)) {
+        std::fprintf(stderr, "toSysGrabFrame gave %u bytes for a %ux%u frame\n", info.dwByteSize, info.dwWidth,
+                     info.dwHeight);
+        return false;
+    }
+    return true;
 }
 
 bool grab(NvFBC& nvfbc, unsigned long handle, const char* path)
@@ -38,11 +60,11 @@ bool grab(NvFBC& nvfbc, unsigned long handle, const char* path)
     frame.dwFlags = NVFBC_TOSYS_GRAB_FLAGS_NOWAIT;
     frame.pFrameGrabInfo = &info;
     bool ok = succeeded(nvfbc.toSysSetUp(handle, &setUp), "toSysSetUp") &&
-              succeeded(nvfbc.toSysGrabFrame(handle, &frame), "toSysGrabFrame");
+              succeeded(nvfbc.toSysGrabFrame(handle, &frame), "toSysGrabFrame") && holdsFrame(buffer, info);
     if (ok) {
         std::ofstream out(path, std::ios::binary);
         out << "P6\n" << info.dwWidth << " " << info.dwHeight << "\n255\n";
-        out.write(static_cast<const char*>(buffer), static_cast<std::streamsize>(info.dwWidth) * info.dwHeight * 3);
+        out.write(static_cast<const char*>(buffer), static_cast<std::streamsize>(rgbBytes(info)));
         std::printf("grabbed %ux%u frame to %s\n", info.dwWidth, info.dwHeight, path);
     }
     auto destroy = zeroed<NVFBC_DESTROY_CAPTURE_SESSION_PARAMS>();

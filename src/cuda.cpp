@@ -59,6 +59,37 @@ bool resolve(void* handle, Entry& entry, const char* symbol, int missingLine, Mi
     return false;
 }
 
+// The table as a load resolves it, before it is published.
+struct ResolvedEntryPoints {
+#define TAV_NVIDIA_CUDA_RESOLVED_FIELD(symbol, missingLine, parameters) CUresult(*symbol) parameters = nullptr;
+    TAV_NVIDIA_CUDA_ENTRY_POINTS(TAV_NVIDIA_CUDA_RESOLVED_FIELD)
+#undef TAV_NVIDIA_CUDA_RESOLVED_FIELD
+};
+
+// The driver's text for status through a cuGetErrorString entry, or null when the entry is null.
+const char* driverText(CUresult (*getErrorString)(CUresult, const char**), CUresult status) noexcept
+{
+    if (getErrorString == nullptr) {
+        return nullptr;
+    }
+    const char* text = nullptr;
+    getErrorString(status, &text);
+    return text;
+}
+
+// What an operation reports when setFuncsToNullptr has emptied the table of a loaded binding: the driver cannot
+// be reached, and unloading lets the next operation resolve it afresh.
+constexpr const char clearedTableText[] =
+    "the binding's entry points were cleared; call unloadLib so that the next operation loads the driver again";
+
+Result clearedTable(int line) noexcept
+{
+    // CUDA_ERROR_NOT_INITIALIZED, which the codec headers' CUresult does not name.
+    constexpr auto notInitialized = static_cast<CUresult>(3);
+    return failure<cuda_error_domain>(notInitialized, clearedTableText, sourceFile, line,
+                                      boost::stacktrace::stacktrace());
+}
+
 }  // namespace
 
 namespace {
@@ -108,11 +139,13 @@ Result Cuda::load(unsigned int flags) noexcept
     if (Result opened = openDriver(handle, name); opened.has_error()) {
         return opened;
     }
+    // Resolved and initialised here, and published only once complete: getErrorString, which other bindings
+    // reach on any thread without loading, never sees a table that is being filled or belongs to a closed library.
+    ResolvedEntryPoints resolving;
     // The error is complete (trace and record included) before the library goes away; the close's own outcome is
     // of no interest on this path.
-    const auto abandon = [this, handle](Result error) noexcept {
+    const auto abandon = [handle](Result error) noexcept {
         dlclose(handle);
-        setFuncsToNullptr();
         return error;
     };
 
@@ -121,7 +154,7 @@ Result Cuda::load(unsigned int flags) noexcept
     constexpr int supportEntryMissingLine = 84;
     MissingSymbol missing;
 #define TAV_NVIDIA_CUDA_RESOLVE(symbol, missingLine, parameters) \
-    resolve(handle, entries_.symbol, #symbol, missingLine, missing)&&
+    resolve(handle, resolving.symbol, #symbol, missingLine, missing)&&
     const bool resolved = TAV_NVIDIA_CUDA_ENTRY_POINTS(TAV_NVIDIA_CUDA_RESOLVE) true;
 #undef TAV_NVIDIA_CUDA_RESOLVE
     if (!resolved) {
@@ -130,14 +163,20 @@ Result Cuda::load(unsigned int flags) noexcept
     }
 
     constexpr int initLine = 87;
-    // wrapResult copies the driver's text while the library is still open.
-    Result initialised = wrapResult(entries_.cuInit(flags), sourceFile, initLine);
-    if (initialised.has_error()) {
-        return abandon(std::move(initialised));
+    const CUresult initStatus = resolving.cuInit(flags);
+    if (initStatus != CUDA_SUCCESS) {
+        // The driver's text is copied into the error while the library is still open.
+        const char* const text = driverText(resolving.cuGetErrorString, initStatus);
+        return abandon(failure<cuda_error_domain>(initStatus, text, sourceFile, initLine,
+                                                  boost::stacktrace::stacktrace()));
     }
+#define TAV_NVIDIA_CUDA_PUBLISH(symbol, missingLine, parameters) \
+    entries_.symbol.store(resolving.symbol, std::memory_order_release);
+    TAV_NVIDIA_CUDA_ENTRY_POINTS(TAV_NVIDIA_CUDA_PUBLISH)
+#undef TAV_NVIDIA_CUDA_PUBLISH
     libraryName_ = name;
     handle_.store(handle, std::memory_order_release);
-    return initialised;
+    return success();
 }
 
 Result Cuda::unloadLib() noexcept
@@ -147,8 +186,9 @@ Result Cuda::unloadLib() noexcept
     if (handle == nullptr) {
         return success();
     }
-    // Forgotten before closing, whatever dlclose says; the table is cleared because getErrorString, which other
-    // bindings reach without loading, must never call into a closed library.
+    // Forgotten before closing, whatever dlclose says; the table is cleared because a set entry means loaded to
+    // the operations, and getErrorString, which other bindings reach without loading, must never call into a
+    // closed library.
     handle_.store(nullptr, std::memory_order_release);
     setFuncsToNullptr();
     constexpr int closeLine = 100;
@@ -159,16 +199,19 @@ Result Cuda::unloadLib() noexcept
                                     boost::stacktrace::stacktrace());
 }
 
-void Cuda::setFuncsToNullptr() noexcept { entries_ = EntryPoints{}; }
+void Cuda::setFuncsToNullptr() noexcept
+{
+#define TAV_NVIDIA_CUDA_CLEAR(symbol, missingLine, parameters) \
+    entries_.symbol.store(nullptr, std::memory_order_relaxed);
+    TAV_NVIDIA_CUDA_ENTRY_POINTS(TAV_NVIDIA_CUDA_CLEAR)
+#undef TAV_NVIDIA_CUDA_CLEAR
+}
 
 const char* Cuda::getErrorString(CUresult status) const noexcept
 {
-    if (entries_.cuGetErrorString == nullptr) {
-        return nullptr;
-    }
-    const char* text = nullptr;
-    entries_.cuGetErrorString(status, &text);
-    return text;
+    // Only a published entry is ever set: a load under way on another thread fills a table of its own, and one
+    // that fails closes its library without publishing anything.
+    return driverText(entries_.cuGetErrorString.load(std::memory_order_acquire), status);
 }
 
 Result Cuda::wrapResult(CUresult status, const char* file, int line) const noexcept
@@ -181,13 +224,23 @@ Result Cuda::wrapResult(CUresult status, const char* file, int line) const noexc
 }
 
 template <class... Parameters>
-Result Cuda::invoke(CUresult (*EntryPoints::*entry)(Parameters...), int line, Parameters... arguments) noexcept
+Result Cuda::invoke(std::atomic<CUresult (*)(Parameters...)> EntryPoints::*entry, int line,
+                    Parameters... arguments) noexcept
 {
-    if (Result loaded = loadLib(0); loaded.has_error()) {
-        return loaded;
+    // A set entry means loaded, so the loaded path tests nothing else.
+    auto function = (entries_.*entry).load(std::memory_order_acquire);
+    if (function == nullptr) {
+        if (Result loaded = loadLib(0); loaded.has_error()) {
+            return loaded;
+        }
+        function = (entries_.*entry).load(std::memory_order_acquire);
+        // Loaded, yet empty: setFuncsToNullptr cleared the table.
+        if (function == nullptr) {
+            return clearedTable(line);
+        }
     }
     // Success is answered here, so that the common case makes no further call.
-    const CUresult status = (entries_.*entry)(arguments...);
+    const CUresult status = function(arguments...);
     if (status == CUDA_SUCCESS) {
         return success();
     }
@@ -197,7 +250,24 @@ Result Cuda::invoke(CUresult (*EntryPoints::*entry)(Parameters...), int line, Pa
 constexpr int driverGetVersionLine = 123;
 Result Cuda::driverGetVersion(int* version) noexcept
 {
-    return invoke(&EntryPoints::cuDriverGetVersion, driverGetVersionLine, version);
+    auto function = entries_.cuDriverGetVersion.load(std::memory_order_acquire);
+    if (function == nullptr) {
+        if (Result loaded = loadLib(0); loaded.has_error()) {
+            return loaded;
+        }
+        function = entries_.cuDriverGetVersion.load(std::memory_order_acquire);
+        // Loaded without the entry: the oldest driver API version stands in, as if the driver had answered.
+        if (function == nullptr) {
+            constexpr int fallbackVersion = 1000;
+            *version = fallbackVersion;
+            return success();
+        }
+    }
+    const CUresult status = function(version);
+    if (status == CUDA_SUCCESS) {
+        return success();
+    }
+    return wrapResult(status, sourceFile, driverGetVersionLine);
 }
 
 constexpr int deviceGetLine = 139;

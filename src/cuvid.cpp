@@ -34,7 +34,9 @@ CuVid& CuVid::instance() noexcept
 
 CuVid::~CuVid()
 {
-    CuvidFunctions* functions = functions_.load(std::memory_order_relaxed);
+    // Unpublished before it is freed: a host's destructor that runs after this one and calls an operation then
+    // loads afresh instead of reading the freed table.
+    CuvidFunctions* functions = functions_.exchange(nullptr, std::memory_order_acq_rel);
     cuvid_free_functions(&functions);
 }
 

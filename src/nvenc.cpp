@@ -104,6 +104,31 @@ constexpr NoVersions noVersions;
 
 constexpr auto onlySuccess = [](NVENCSTATUS) noexcept { return false; };
 
+template <class... Entries>
+bool allSet(const List& list, Entries List::*... entries) noexcept
+{
+    return ((list.*entries != nullptr) && ...);
+}
+
+// Whether instance creation filled every entry that an operation calls. A list it reported as filled may still
+// lack some (a faulty or hostile driver); such a list is refused at load rather than called through.
+bool complete(const List& list) noexcept
+{
+    return allSet(list, &List::nvEncGetEncodeGUIDCount, &List::nvEncGetEncodeGUIDs,
+                  &List::nvEncGetEncodeProfileGUIDCount, &List::nvEncGetEncodeProfileGUIDs,
+                  &List::nvEncGetInputFormatCount, &List::nvEncGetInputFormats, &List::nvEncGetEncodeCaps,
+                  &List::nvEncGetEncodePresetCount, &List::nvEncGetEncodePresetGUIDs, &List::nvEncGetEncodePresetConfig,
+                  &List::nvEncInitializeEncoder, &List::nvEncCreateInputBuffer, &List::nvEncDestroyInputBuffer,
+                  &List::nvEncCreateBitstreamBuffer, &List::nvEncDestroyBitstreamBuffer, &List::nvEncEncodePicture,
+                  &List::nvEncLockBitstream, &List::nvEncUnlockBitstream, &List::nvEncLockInputBuffer,
+                  &List::nvEncUnlockInputBuffer, &List::nvEncGetEncodeStats, &List::nvEncGetSequenceParams,
+                  &List::nvEncRegisterAsyncEvent, &List::nvEncUnregisterAsyncEvent, &List::nvEncMapInputResource,
+                  &List::nvEncUnmapInputResource, &List::nvEncDestroyEncoder, &List::nvEncInvalidateRefFrames,
+                  &List::nvEncOpenEncodeSessionEx, &List::nvEncRegisterResource, &List::nvEncUnregisterResource,
+                  &List::nvEncReconfigureEncoder, &List::nvEncCreateMVBuffer, &List::nvEncDestroyMVBuffer,
+                  &List::nvEncRunMotionEstimationOnly);
+}
+
 }  // namespace
 
 NvEnc& NvEnc::instance()
@@ -114,7 +139,10 @@ NvEnc& NvEnc::instance()
 
 NvEnc::~NvEnc()
 {
-    NvencFunctions* loaded = functions.load(std::memory_order_relaxed);
+    // Unpublished and emptied before the library closes: a host's destructor that runs after this one and calls
+    // an operation then loads afresh instead of calling into the closed library.
+    NvencFunctions* loaded = functions.exchange(nullptr, std::memory_order_acq_rel);
+    functionList = List{};
     nvenc_free_functions(&loaded);
 }
 
@@ -138,6 +166,10 @@ Result NvEnc::loadLib() noexcept
     functionList = List{};
     functionList.version = functionListVersion;
     Result created = wrapStatus(loaded->NvEncodeAPICreateInstance(&functionList), sourceFile, createInstanceLine);
+    if (created.has_value() && !complete(functionList)) {
+        // The driver lacks what the binding calls: reported as an unimplemented feature of instance creation.
+        created = wrapStatus(NV_ENC_ERR_UNIMPLEMENTED, sourceFile, createInstanceLine);
+    }
     if (created.has_error()) {
         // The list holds no usable entry points: close the library so that the next call starts over instead of
         // calling through the list.

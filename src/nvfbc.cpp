@@ -36,6 +36,32 @@ constexpr bool describes(std::uint32_t version)
     return (version & 0xffffu) == sizeof(Params) && version >> 24 == (apiVersion & 0xffu);
 }
 
+// What stands in the last-error field when instance creation reported success but left an entry that the binding
+// calls empty; null when every such entry is filled.
+const char* missingEntryText(const NVFBC_API_FUNCTION_LIST& list) noexcept
+{
+#define TAV_NVIDIA_NVFBC_REQUIRE(entry)                       \
+    if (list.entry == nullptr) {                              \
+        return "NvFBCCreateInstance left " #entry " empty"; \
+    }
+    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCGetLastErrorStr)
+    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCCreateHandle)
+    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCDestroyHandle)
+    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCGetStatus)
+    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCCreateCaptureSession)
+    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCDestroyCaptureSession)
+    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCToSysSetUp)
+    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCToSysGrabFrame)
+    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCToCudaSetUp)
+    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCToCudaGrabFrame)
+    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCBindContext)
+    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCReleaseContext)
+    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCToGLSetUp)
+    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCToGLGrabFrame)
+#undef TAV_NVIDIA_NVFBC_REQUIRE
+    return nullptr;
+}
+
 }  // namespace
 
 // Nothing to run at exit: the library stays open until the process ends.
@@ -82,6 +108,14 @@ Result NvFBC::loadLib() noexcept
         // There is no session yet whose last-error text could be asked for.
         Result error = failure<nvfbc_error_domain>(status, "Failed to create NvFBC instance", sourceFile,
                                                    createInstanceLine, boost::stacktrace::stacktrace());
+        dlclose(opened);
+        return error;
+    }
+    // A list that lacks what an operation calls is refused like a failed creation, rather than called through
+    // later: the library does not support what the binding needs.
+    if (const char* missing = missingEntryText(functionList); missing != nullptr) {
+        Result error = failure<nvfbc_error_domain>(NVFBC_ERR_UNSUPPORTED, missing, sourceFile, createInstanceLine,
+                                                   boost::stacktrace::stacktrace());
         dlclose(opened);
         return error;
     }

@@ -3,7 +3,9 @@
 
 #include "log_capture.h"
 
+#include <cstring>
 #include <set>
+#include <string>
 
 namespace tav::test::cuda {
 namespace {
@@ -59,6 +61,77 @@ TEST_F(CudaOperations, DriverVersionReachesTheCaller)
     int version = 0;
     ASSERT_FALSE(cuda().driverGetVersion(&version).has_error());
     EXPECT_EQ(version, 12040);
+}
+
+TEST_F(CudaOperations, DriverVersionOfAnEmptiedTableIs1000WithoutCallingTheDriver)
+{
+    ASSERT_FALSE(cuda().loadLib(0).has_error());
+    cuda().setFuncsToNullptr();
+    reset();
+    LogCapture capture;
+    int version = 0;
+
+    EXPECT_FALSE(cuda().driverGetVersion(&version).has_error());
+
+    EXPECT_EQ(version, 1000);
+    EXPECT_TRUE(calls().empty());
+    EXPECT_TRUE(capture.records().empty());
+}
+
+TEST_F(CudaOperations, EmptiedTableGivesEachOtherOperationAnErrorAtItsLine)
+{
+    OutParameters out{};
+    std::vector<Operation> table = operations(out);
+    table.erase(table.begin());
+    ASSERT_EQ(table.size(), 28u);
+    ASSERT_FALSE(cuda().loadLib(0).has_error());
+    cuda().setFuncsToNullptr();
+    reset();
+    const std::string message = "CUDA failed: the binding's entry points were cleared; call unloadLib so that the "
+                                "next operation loads the driver again";
+    for (const Operation& op : table) {
+        SCOPED_TRACE(op.name);
+        OutParameters before;
+        std::memset(&before, 0x5a, sizeof before);
+        std::memset(&out, 0x5a, sizeof out);
+        LogCapture capture;
+
+        const Result result = op.call(cuda());
+
+        const auto* value = valueOf<cuda_error_domain>(result);
+        ASSERT_NE(value, nullptr);
+        // CUDA_ERROR_NOT_INITIALIZED
+        EXPECT_EQ(value->status, 3);
+        EXPECT_EQ(text(result.error().message()), message);
+        EXPECT_TRUE(startsWith(text(value->origin), originPrefix(op.line))) << text(value->origin);
+        EXPECT_EQ(capture.records().size(), 1u);
+        EXPECT_EQ(std::memcmp(&before, &out, sizeof out), 0);
+    }
+    // Neither the operations nor their error texts reached the driver, and it was not loaded again.
+    EXPECT_TRUE(calls().empty());
+    EXPECT_EQ(dl::cudaOpens().size(), 1u);
+}
+
+TEST_F(CudaOperations, UnloadAfterEmptyingTheTableLetsEveryOperationLoadAgain)
+{
+    OutParameters out{};
+    for (const Operation& op : operations(out)) {
+        SCOPED_TRACE(op.name);
+        ASSERT_FALSE(cuda().loadLib(3).has_error());
+        cuda().setFuncsToNullptr();
+        ASSERT_FALSE(cuda().unloadLib().has_error());
+        reset();
+
+        EXPECT_FALSE(op.call(cuda()).has_error());
+
+        const std::vector<Call> recorded = calls();
+        ASSERT_EQ(recorded.size(), 2u);
+        EXPECT_EQ(recorded[0].entry, Entry::cuInit);
+        EXPECT_EQ(recorded[0].arguments, std::vector<std::uint64_t>{0});
+        EXPECT_EQ(recorded[1].entry, op.entry);
+        EXPECT_EQ(recorded[1].arguments, op.arguments);
+        static_cast<void>(cuda().unloadLib());
+    }
 }
 
 TEST_F(CudaOperations, SameFailureTwiceGivesEquivalentErrors)

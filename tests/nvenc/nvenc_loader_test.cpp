@@ -153,4 +153,43 @@ TEST(NvEncInstanceCreation, FailureClosesTheLibraryAndTheNextCallStartsOver)
     EXPECT_EQ(standIn().calls[0].entry, offsetof(NV_ENCODE_API_FUNCTION_LIST, nvEncInitializeEncoder));
 }
 
+// Instance creation that reports success but leaves an entry an operation needs empty: the load fails at the
+// creation's line and closes the library, and the operation calls nothing.
+TEST(NvEncIncompleteList, EachMissingEntryFailsTheLoadAndTheNextCallStartsOver)
+{
+    const std::string message = "NvEnc failed: Feature not implemented";
+    for (const Operation& operation : operations()) {
+        SCOPED_TRACE(operation.name);
+        standIn().entriesLeftEmpty = {operation.entry};
+        const int loadsBefore = standIn().loads;
+        {
+            LogCapture capture;
+            const Result result = NvEnc::instance().loadLib();
+            ASSERT_TRUE(result.has_error());
+            EXPECT_EQ(text(result.error().domain().name()), "nvenc error domain");
+            EXPECT_EQ(text(result.error().message()), message);
+            const auto records = capture.records();
+            ASSERT_EQ(records.size(), 1u);
+            const std::string expected = "Create error in 'nvenc error domain': " + message + " [] (src/nvenc:41)\n";
+            EXPECT_EQ(records[0].text.substr(0, expected.size()), expected);
+        }
+        EXPECT_EQ(standIn().unloads, standIn().loads);
+
+        Probe probe;
+        const Result again = operation.call(probe);
+        ASSERT_TRUE(again.has_error());
+        EXPECT_EQ(text(again.error().message()), message);
+        EXPECT_TRUE(standIn().calls.empty());
+        EXPECT_EQ(standIn().loads, loadsBefore + 2);
+        EXPECT_EQ(standIn().unloads, standIn().loads);
+    }
+
+    standIn().entriesLeftEmpty.clear();
+    Probe probe;
+    const Operation& last = operations().back();
+    EXPECT_TRUE(last.call(probe).has_value());
+    ASSERT_EQ(standIn().calls.size(), 1u);
+    EXPECT_EQ(standIn().calls[0].entry, last.entry);
+}
+
 }  // namespace

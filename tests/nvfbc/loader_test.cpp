@@ -152,4 +152,40 @@ TEST(NvFBCInstanceFailure, ReportsTheStatusClosesTheLibraryAndRetriesOnTheNextCa
     EXPECT_EQ(standin().calls, (std::vector<Call>{{"nvFBCCreateHandle", 0, createHandleVersion}}));
 }
 
+// Instance creation that reports success but leaves empty an entry the binding calls: the load fails at the
+// creation's line, naming the entry, the library is closed again and the next call repeats the whole load.
+TEST(NvFBCIncompleteList, EachMissingEntryFailsTheLoadAndTheNextCallStartsOver)
+{
+    std::vector<std::string> entries = {"nvFBCGetLastErrorStr", "nvFBCCreateHandle"};
+    for (const auto& operation : operations) {
+        entries.emplace_back(operation.entry);
+    }
+    int attempts = 0;
+    for (const std::string& entry : entries) {
+        SCOPED_TRACE(entry);
+        standin().reset();
+        standin().entriesLeftEmpty = {entry};
+        LogCapture capture;
+
+        const Attempt failed = createHandle();
+
+        expectLoadFailure(failed, capture, "nvfbc error domain", 60);
+        EXPECT_EQ(text(failed.result.error().message()),
+                  "NvFBC failed: Requested feature is currently not supported by the library - NvFBCCreateInstance "
+                  "left " + entry + " empty");
+        EXPECT_EQ(standin().calls, (std::vector<Call>{{"NvFBCCreateInstance", 0, 0x106}}));
+        ++attempts;
+        EXPECT_EQ(standin().opens, attempts);
+        EXPECT_EQ(standin().closes, attempts);
+        expectOperationsRefused();
+        EXPECT_EQ(standin().calls.size(), 1u);
+    }
+
+    standin().reset();
+    const Attempt loaded = createHandle();
+    ASSERT_TRUE(loaded.result) << text(loaded.result.error().message());
+    EXPECT_EQ(loaded.handle, 1u);
+    EXPECT_EQ(standin().opens, attempts + 1);
+}
+
 }  // namespace

@@ -35,6 +35,8 @@ struct StandInState {
     NVENCSTATUS createInstanceStatus = NV_ENC_SUCCESS;
     // What every entry returns.
     NVENCSTATUS entryStatus = NV_ENC_SUCCESS;
+    // Entries (offsets in NV_ENCODE_API_FUNCTION_LIST) that a successful instance creation leaves empty.
+    std::vector<std::size_t> entriesLeftEmpty;
     std::vector<EntryCall> calls;
 };
 

@@ -1,11 +1,12 @@
 // A stand-in for libnvidia-encode.so.1. Instance creation checks the function list's version word and fills every
 // entry of API 8.1 with a recorder; each recorder notes which entry was called, its arguments and the version
-// words of the structures it was given, and returns the status the test chose. Variants leave out one of the two
-// exported entry points.
+// words of the structures it was given, and returns the status the test chose; the test may have it leave chosen
+// entries empty all the same. Variants leave out one of the two exported entry points.
 #include "control.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 namespace {
@@ -120,6 +121,9 @@ __attribute__((visibility("default"))) NVENCSTATUS NVENCAPI NvEncodeAPICreateIns
         return standIn().createInstanceStatus;
     }
     fill(functionList);
+    for (const std::size_t entry : standIn().entriesLeftEmpty) {
+        std::memset(reinterpret_cast<unsigned char*>(functionList) + entry, 0, sizeof(void*));
+    }
     return NV_ENC_SUCCESS;
 }
 #endif

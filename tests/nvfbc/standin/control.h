@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -42,6 +43,8 @@ struct Standin {
     std::optional<unsigned long> createdHandle;
     // nvFBCGetLastErrorStr's text per handle; null for a handle not named.
     std::map<unsigned long, std::string> lastErrors;
+    // Entries, by name, that NvFBCCreateInstance leaves empty while it reports success.
+    std::set<std::string> entriesLeftEmpty;
 
     // Observed.
 

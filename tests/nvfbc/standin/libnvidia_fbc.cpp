@@ -1,5 +1,5 @@
 // The stand-in capture library: fills the function list with entries that record each call and answer what the
-// tests chose (see control.h).
+// tests chose (see control.h). Built with TAV_STANDIN_FRAME_BYTES, it captures a frame larger than its buffer.
 #include "control.h"
 
 namespace {
@@ -33,9 +33,34 @@ NVFBCSTATUS createHandle(NVFBC_SESSION_HANDLE* handle, NVFBC_CREATE_HANDLE_PARAM
     return status;
 }
 
+#ifdef TAV_STANDIN_FRAME_BYTES
+// A faulty capture: a 64x48 RGB frame in a buffer of TAV_STANDIN_FRAME_BYTES bytes, or in none when that is 0.
+unsigned char frameBuffer[TAV_STANDIN_FRAME_BYTES + 1];
+
+NVFBCSTATUS toSysSetUp(NVFBC_SESSION_HANDLE handle, NVFBC_TOSYS_SETUP_PARAMS* params)
+{
+    *params->ppBuffer = TAV_STANDIN_FRAME_BYTES == 0 ? nullptr : frameBuffer;
+    return answer("nvFBCToSysSetUp", handle, params->dwVersion);
+}
+
+NVFBCSTATUS toSysGrabFrame(NVFBC_SESSION_HANDLE handle, NVFBC_TOSYS_GRAB_FRAME_PARAMS* params)
+{
+    params->pFrameGrabInfo->dwWidth = 64;
+    params->pFrameGrabInfo->dwHeight = 48;
+    params->pFrameGrabInfo->dwByteSize = TAV_STANDIN_FRAME_BYTES;
+    return answer("nvFBCToSysGrabFrame", handle, params->dwVersion);
+}
+#endif
+
 // An entry that records its name, handle and the version word it found, then answers the chosen status.
 #define TAV_RECORDING_ENTRY(list, entry) \
     (list)->entry = [](NVFBC_SESSION_HANDLE handle, auto* params) { return answer(#entry, handle, params->dwVersion); }
+
+// Empties the entry when the test chose so.
+#define TAV_EMPTY_IF_CHOSEN(list, entry)                     \
+    if (standin().entriesLeftEmpty.count(#entry) != 0) {     \
+        (list)->entry = nullptr;                             \
+    }
 
 void fill(NVFBC_API_FUNCTION_LIST* list)
 {
@@ -53,6 +78,24 @@ void fill(NVFBC_API_FUNCTION_LIST* list)
     TAV_RECORDING_ENTRY(list, nvFBCReleaseContext);
     TAV_RECORDING_ENTRY(list, nvFBCToGLSetUp);
     TAV_RECORDING_ENTRY(list, nvFBCToGLGrabFrame);
+#ifdef TAV_STANDIN_FRAME_BYTES
+    list->nvFBCToSysSetUp = toSysSetUp;
+    list->nvFBCToSysGrabFrame = toSysGrabFrame;
+#endif
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCGetLastErrorStr)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCCreateHandle)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCDestroyHandle)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCGetStatus)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCCreateCaptureSession)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCDestroyCaptureSession)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCToSysSetUp)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCToSysGrabFrame)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCToCudaSetUp)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCToCudaGrabFrame)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCBindContext)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCReleaseContext)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCToGLSetUp)
+    TAV_EMPTY_IF_CHOSEN(list, nvFBCToGLGrabFrame)
 }
 
 }  // namespace
