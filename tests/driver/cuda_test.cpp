@@ -6,6 +6,15 @@
 
 #include <dlfcn.h>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TAV_LEAK_CHECKED
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(TAV_LEAK_CHECKED)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace tav::test::driver {
 namespace {
 
@@ -51,8 +60,18 @@ INSTANTIATE_TEST_SUITE_P(Driver, CudaInit,
                                            InitCase{1, cudaInvalidValue, "CUDA failed: invalid argument"}),
                          [](const auto& info) { return "Flags" + std::to_string(info.param.flags); });
 
+// With libcuda unmapped at exit, LeakSanitizer could not name the frames of what each failing cuInit leaks inside
+// it, so the allocations of this case's loads are left out of the leak check; the other cases check the same
+// loads with libcuda held open.
+#if defined(__SANITIZE_ADDRESS__) || defined(TAV_LEAK_CHECKED)
+using LeaksOfTheDriverIgnored = __lsan::ScopedDisabler;
+#else
+struct LeaksOfTheDriverIgnored {};
+#endif
+
 TEST(CudaDriver, AFailedLoadUnmapsTheLibrary)
 {
+    [[maybe_unused]] const LeaksOfTheDriverIgnored ignored;
     ASSERT_FALSE(mapped(driverFile));
     const auto loaded = Cuda::instance().loadLib(0);
     ASSERT_NE(valueOf<cuda_error_domain>(loaded), nullptr) << messageOf(loaded);

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs tavnv-probe against NVIDIA's real libraries on a machine without a GPU, which run-case put first on the
 # loader's search path.
-#   probe_test.sh PROBE NAME_DRIVER_FRAMES
-# The second is the library that lets LeakSanitizer name libcuda's leaks (see name_driver_frames.cpp), preloaded
+#   probe_test.sh PROBE HOLD_LIBCUDA
+# The second is the library that keeps libcuda's own allocations reachable (see hold_libcuda.cpp), preloaded
 # after the sanitizer runtimes it links, which must come first.
 set -uo pipefail
 

@@ -1,5 +1,7 @@
 // A CUDA driver with one device, on which contexts can be made, for the probe to reach the encoder's
 // enumerations. The entry points the probe never calls only need to exist.
+#include <ffnvcodec/dynlink_cuda.h>
+
 #include <cstddef>
 
 #define TAV_STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
@@ -8,50 +10,52 @@ namespace {
 int context;
 }
 
-TAV_STANDIN_EXPORT int cuInit(unsigned int) { return 0; }
-TAV_STANDIN_EXPORT int cuDriverGetVersion(int* version)
+// The entry points the probe calls have the driver's own types, which the binding calls them through.
+
+TAV_STANDIN_EXPORT CUresult cuInit(unsigned int) { return CUDA_SUCCESS; }
+TAV_STANDIN_EXPORT CUresult cuDriverGetVersion(int* version)
 {
     *version = 12020;
-    return 0;
+    return CUDA_SUCCESS;
 }
-TAV_STANDIN_EXPORT int cuGetErrorString(int, const char** text)
+TAV_STANDIN_EXPORT CUresult cuGetErrorString(CUresult, const char** text)
 {
     *text = "stand-in failure";
-    return 0;
+    return CUDA_SUCCESS;
 }
-TAV_STANDIN_EXPORT int cuDeviceGetCount(int* count)
+TAV_STANDIN_EXPORT CUresult cuDeviceGetCount(int* count)
 {
     *count = 1;
-    return 0;
+    return CUDA_SUCCESS;
 }
-TAV_STANDIN_EXPORT int cuDeviceGet(int* device, int ordinal)
+TAV_STANDIN_EXPORT CUresult cuDeviceGet(CUdevice* device, int ordinal)
 {
     *device = ordinal;
-    return 0;
+    return CUDA_SUCCESS;
 }
-TAV_STANDIN_EXPORT int cuDeviceGetName(char* name, int length, int)
+TAV_STANDIN_EXPORT CUresult cuDeviceGetName(char* name, int length, CUdevice)
 {
     if (length > 0) {
         name[0] = '\0';
     }
-    return 0;
+    return CUDA_SUCCESS;
 }
-TAV_STANDIN_EXPORT int cuDeviceTotalMem_v2(std::size_t* bytes, int)
+TAV_STANDIN_EXPORT CUresult cuDeviceTotalMem_v2(std::size_t* bytes, CUdevice)
 {
     *bytes = 0;
-    return 0;
+    return CUDA_SUCCESS;
 }
-TAV_STANDIN_EXPORT int cuDeviceGetAttribute(int* value, int, int)
+TAV_STANDIN_EXPORT CUresult cuDeviceGetAttribute(int* value, CUdevice_attribute, CUdevice)
 {
     *value = 0;
-    return 0;
+    return CUDA_SUCCESS;
 }
-TAV_STANDIN_EXPORT int cuCtxCreate_v2(void** created, unsigned int, int)
+TAV_STANDIN_EXPORT CUresult cuCtxCreate_v2(CUcontext* created, unsigned int, CUdevice)
 {
-    *created = &context;
-    return 0;
+    *created = reinterpret_cast<CUcontext>(&context);
+    return CUDA_SUCCESS;
 }
-TAV_STANDIN_EXPORT int cuCtxDestroy_v2(void*) { return 0; }
+TAV_STANDIN_EXPORT CUresult cuCtxDestroy_v2(CUcontext) { return CUDA_SUCCESS; }
 
 #define TAV_UNUSED_ENTRY(name) \
     TAV_STANDIN_EXPORT int name() { return 0; }
