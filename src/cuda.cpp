@@ -120,21 +120,11 @@ Cuda::~Cuda() { static_cast<void>(unloadLib()); }
 
 Result Cuda::loadLib(unsigned int flags) noexcept
 {
-    if (handle_.load(std::memory_order_acquire) != nullptr) {
-        return success();
-    }
-    return load(flags);
+    return library_.ensure([this, flags](void*& handle) noexcept { return load(flags, handle); });
 }
 
-Result Cuda::load(unsigned int flags) noexcept
+Result Cuda::load(unsigned int flags, void*& handle) noexcept
 {
-    const std::lock_guard<std::mutex> lock(loadMutex_);
-    // Another thread may have finished the load while this one waited.
-    if (handle_.load(std::memory_order_relaxed) != nullptr) {
-        return success();
-    }
-
-    void* handle = nullptr;
     const char* name = nullptr;
     if (Result opened = openDriver(handle, name); opened.has_error()) {
         return opened;
@@ -175,28 +165,23 @@ Result Cuda::load(unsigned int flags) noexcept
     TAV_NVIDIA_CUDA_ENTRY_POINTS(TAV_NVIDIA_CUDA_PUBLISH)
 #undef TAV_NVIDIA_CUDA_PUBLISH
     libraryName_ = name;
-    handle_.store(handle, std::memory_order_release);
     return success();
 }
 
 Result Cuda::unloadLib() noexcept
 {
-    const std::lock_guard<std::mutex> lock(loadMutex_);
-    void* const handle = handle_.load(std::memory_order_relaxed);
-    if (handle == nullptr) {
-        return success();
-    }
     // Forgotten before closing, whatever dlclose says; the table is cleared because a set entry means loaded to
     // the operations, and getErrorString, which other bindings reach without loading, must never call into a
     // closed library.
-    handle_.store(nullptr, std::memory_order_release);
-    setFuncsToNullptr();
-    constexpr int closeLine = 100;
-    if (dlclose(handle) == 0) {
-        return success();
-    }
-    return failure<dl_error_domain>(libraryName_, "dlclose", nullptr, dlerror(), sourceFile, closeLine,
-                                    boost::stacktrace::stacktrace());
+    return library_.unload([this](void* handle) noexcept {
+        setFuncsToNullptr();
+        constexpr int closeLine = 100;
+        if (dlclose(handle) == 0) {
+            return success();
+        }
+        return failure<dl_error_domain>(libraryName_, "dlclose", nullptr, dlerror(), sourceFile, closeLine,
+                                        boost::stacktrace::stacktrace());
+    });
 }
 
 void Cuda::setFuncsToNullptr() noexcept
@@ -223,28 +208,27 @@ Result Cuda::wrapResult(CUresult status, const char* file, int line) const noexc
     return failure<cuda_error_domain>(status, text, file, line, boost::stacktrace::stacktrace());
 }
 
-template <class... Parameters>
-Result Cuda::invoke(std::atomic<CUresult (*)(Parameters...)> EntryPoints::*entry, int line,
-                    Parameters... arguments) noexcept
+template <auto Entry, int Line, class... Args>
+Result Cuda::call(Args... args) noexcept
 {
     // A set entry means loaded, so the loaded path tests nothing else.
-    auto function = (entries_.*entry).load(std::memory_order_acquire);
+    auto function = (entries_.*Entry).load(std::memory_order_acquire);
     if (function == nullptr) {
         if (Result loaded = loadLib(0); loaded.has_error()) {
             return loaded;
         }
-        function = (entries_.*entry).load(std::memory_order_acquire);
+        function = (entries_.*Entry).load(std::memory_order_acquire);
         // Loaded, yet empty: setFuncsToNullptr cleared the table.
         if (function == nullptr) {
-            return clearedTable(line);
+            return clearedTable(Line);
         }
     }
     // Success is answered here, so that the common case makes no further call.
-    const CUresult status = function(arguments...);
+    const CUresult status = function(args...);
     if (status == CUDA_SUCCESS) {
         return success();
     }
-    return wrapResult(status, sourceFile, line);
+    return wrapResult(status, sourceFile, Line);
 }
 
 constexpr int driverGetVersionLine = 123;
@@ -270,168 +254,52 @@ Result Cuda::driverGetVersion(int* version) noexcept
     return wrapResult(status, sourceFile, driverGetVersionLine);
 }
 
-constexpr int deviceGetLine = 139;
-Result Cuda::deviceGet(CUdevice* device, int ordinal) noexcept
-{
-    return invoke(&EntryPoints::cuDeviceGet, deviceGetLine, device, ordinal);
-}
+// X(operation, entry, line, parameters, arguments): each operation, the entry point it calls, the line its errors
+// report, and its parameters as the header declares them.
+#define TAV_NVIDIA_CUDA_OPERATIONS(X)                                                                               \
+    X(deviceGet, cuDeviceGet, 139, (CUdevice* device, int ordinal), (device, ordinal))                              \
+    X(deviceGetName, cuDeviceGetName, 148, (char* name, int length, CUdevice device), (name, length, device))       \
+    X(deviceGetCount, cuDeviceGetCount, 157, (int* count), (count))                                                 \
+    X(deviceTotalMem, cuDeviceTotalMem_v2, 166, (size_t* bytes, CUdevice device), (bytes, device))                  \
+    X(deviceGetAttribute, cuDeviceGetAttribute, 175, (int* value, CUdevice_attribute attribute, CUdevice device),   \
+      (value, attribute, device))                                                                                   \
+    X(ctxCreate, cuCtxCreate_v2, 184, (CUcontext* context, unsigned int flags, CUdevice device),                    \
+      (context, flags, device))                                                                                     \
+    X(ctxDestroy, cuCtxDestroy_v2, 193, (CUcontext context), (context))                                             \
+    X(ctxPushCurrent, cuCtxPushCurrent_v2, 202, (CUcontext context), (context))                                     \
+    X(ctxPopCurrent, cuCtxPopCurrent_v2, 211, (CUcontext* context), (context))                                      \
+    X(ctxSetCurrent, cuCtxSetCurrent, 220, (CUcontext context), (context))                                          \
+    X(ctxGetCurrent, cuCtxGetCurrent, 229, (CUcontext* context), (context))                                         \
+    X(ctxGetDevice, cuCtxGetDevice, 238, (CUdevice* device), (device))                                              \
+    X(ctxSynchronize, cuCtxSynchronize, 247, (), ())                                                                \
+    X(memAlloc, cuMemAlloc_v2, 256, (CUdeviceptr* pointer, size_t bytes), (pointer, bytes))                         \
+    X(memFree, cuMemFree_v2, 265, (CUdeviceptr pointer), (pointer))                                                 \
+    X(memcpyHtoD, cuMemcpyHtoD_v2, 274, (CUdeviceptr destination, const void* source, size_t bytes),                \
+      (destination, source, bytes))                                                                                 \
+    X(memcpyDtoH, cuMemcpyDtoH_v2, 283, (void* destination, CUdeviceptr source, size_t bytes),                      \
+      (destination, source, bytes))                                                                                 \
+    X(memcpyDtoHAsync, cuMemcpyDtoHAsync_v2, 292,                                                                   \
+      (void* destination, CUdeviceptr source, size_t bytes, CUstream stream), (destination, source, bytes, stream)) \
+    X(memcpyDtoDAsync, cuMemcpyDtoDAsync_v2, 301,                                                                   \
+      (CUdeviceptr destination, CUdeviceptr source, size_t bytes, CUstream stream),                                 \
+      (destination, source, bytes, stream))                                                                         \
+    X(memcpy2D, cuMemcpy2D_v2, 310, (const CUDA_MEMCPY2D* copy), (copy))                                            \
+    X(memcpy2DAsync, cuMemcpy2DAsync_v2, 319, (const CUDA_MEMCPY2D* copy, CUstream stream), (copy, stream))         \
+    X(memcpy3DAsync, cuMemcpy3DAsync_v2, 328, (const CUDA_MEMCPY3D* copy, CUstream stream), (copy, stream))         \
+    X(memcpy3DPeerAsync, cuMemcpy3DPeerAsync, 337, (const CUDA_MEMCPY3D_PEER* copy, CUstream stream),               \
+      (copy, stream))                                                                                               \
+    X(memsetD8Async, cuMemsetD8Async, 346, (CUdeviceptr destination, unsigned char value, size_t count,             \
+      CUstream stream), (destination, value, count, stream))                                                        \
+    X(memsetD2D8Async, cuMemsetD2D8Async, 355, (CUdeviceptr destination, size_t pitch, unsigned char value,         \
+      size_t width, size_t height, CUstream stream), (destination, pitch, value, width, height, stream))            \
+    X(streamCreate, cuStreamCreate, 364, (CUstream* stream, unsigned int flags), (stream, flags))                   \
+    X(streamSynchronize, cuStreamSynchronize, 373, (CUstream stream), (stream))                                     \
+    X(streamDestroy, cuStreamDestroy_v2, 382, (CUstream stream), (stream))
 
-constexpr int deviceGetNameLine = 148;
-Result Cuda::deviceGetName(char* name, int length, CUdevice device) noexcept
-{
-    return invoke(&EntryPoints::cuDeviceGetName, deviceGetNameLine, name, length, device);
-}
-
-constexpr int deviceGetCountLine = 157;
-Result Cuda::deviceGetCount(int* count) noexcept
-{
-    return invoke(&EntryPoints::cuDeviceGetCount, deviceGetCountLine, count);
-}
-
-constexpr int deviceTotalMemLine = 166;
-Result Cuda::deviceTotalMem(size_t* bytes, CUdevice device) noexcept
-{
-    return invoke(&EntryPoints::cuDeviceTotalMem_v2, deviceTotalMemLine, bytes, device);
-}
-
-constexpr int deviceGetAttributeLine = 175;
-Result Cuda::deviceGetAttribute(int* value, CUdevice_attribute attribute, CUdevice device) noexcept
-{
-    return invoke(&EntryPoints::cuDeviceGetAttribute, deviceGetAttributeLine, value, attribute, device);
-}
-
-constexpr int ctxCreateLine = 184;
-Result Cuda::ctxCreate(CUcontext* context, unsigned int flags, CUdevice device) noexcept
-{
-    return invoke(&EntryPoints::cuCtxCreate_v2, ctxCreateLine, context, flags, device);
-}
-
-constexpr int ctxDestroyLine = 193;
-Result Cuda::ctxDestroy(CUcontext context) noexcept
-{
-    return invoke(&EntryPoints::cuCtxDestroy_v2, ctxDestroyLine, context);
-}
-
-constexpr int ctxPushCurrentLine = 202;
-Result Cuda::ctxPushCurrent(CUcontext context) noexcept
-{
-    return invoke(&EntryPoints::cuCtxPushCurrent_v2, ctxPushCurrentLine, context);
-}
-
-constexpr int ctxPopCurrentLine = 211;
-Result Cuda::ctxPopCurrent(CUcontext* context) noexcept
-{
-    return invoke(&EntryPoints::cuCtxPopCurrent_v2, ctxPopCurrentLine, context);
-}
-
-constexpr int ctxSetCurrentLine = 220;
-Result Cuda::ctxSetCurrent(CUcontext context) noexcept
-{
-    return invoke(&EntryPoints::cuCtxSetCurrent, ctxSetCurrentLine, context);
-}
-
-constexpr int ctxGetCurrentLine = 229;
-Result Cuda::ctxGetCurrent(CUcontext* context) noexcept
-{
-    return invoke(&EntryPoints::cuCtxGetCurrent, ctxGetCurrentLine, context);
-}
-
-constexpr int ctxGetDeviceLine = 238;
-Result Cuda::ctxGetDevice(CUdevice* device) noexcept
-{
-    return invoke(&EntryPoints::cuCtxGetDevice, ctxGetDeviceLine, device);
-}
-
-constexpr int ctxSynchronizeLine = 247;
-Result Cuda::ctxSynchronize() noexcept { return invoke(&EntryPoints::cuCtxSynchronize, ctxSynchronizeLine); }
-
-constexpr int memAllocLine = 256;
-Result Cuda::memAlloc(CUdeviceptr* pointer, size_t bytes) noexcept
-{
-    return invoke(&EntryPoints::cuMemAlloc_v2, memAllocLine, pointer, bytes);
-}
-
-constexpr int memFreeLine = 265;
-Result Cuda::memFree(CUdeviceptr pointer) noexcept { return invoke(&EntryPoints::cuMemFree_v2, memFreeLine, pointer); }
-
-constexpr int memcpyHtoDLine = 274;
-Result Cuda::memcpyHtoD(CUdeviceptr destination, const void* source, size_t bytes) noexcept
-{
-    return invoke(&EntryPoints::cuMemcpyHtoD_v2, memcpyHtoDLine, destination, source, bytes);
-}
-
-constexpr int memcpyDtoHLine = 283;
-Result Cuda::memcpyDtoH(void* destination, CUdeviceptr source, size_t bytes) noexcept
-{
-    return invoke(&EntryPoints::cuMemcpyDtoH_v2, memcpyDtoHLine, destination, source, bytes);
-}
-
-constexpr int memcpyDtoHAsyncLine = 292;
-Result Cuda::memcpyDtoHAsync(void* destination, CUdeviceptr source, size_t bytes, CUstream stream) noexcept
-{
-    return invoke(&EntryPoints::cuMemcpyDtoHAsync_v2, memcpyDtoHAsyncLine, destination, source, bytes, stream);
-}
-
-constexpr int memcpyDtoDAsyncLine = 301;
-Result Cuda::memcpyDtoDAsync(CUdeviceptr destination, CUdeviceptr source, size_t bytes, CUstream stream) noexcept
-{
-    return invoke(&EntryPoints::cuMemcpyDtoDAsync_v2, memcpyDtoDAsyncLine, destination, source, bytes, stream);
-}
-
-constexpr int memcpy2DLine = 310;
-Result Cuda::memcpy2D(const CUDA_MEMCPY2D* copy) noexcept
-{
-    return invoke(&EntryPoints::cuMemcpy2D_v2, memcpy2DLine, copy);
-}
-
-constexpr int memcpy2DAsyncLine = 319;
-Result Cuda::memcpy2DAsync(const CUDA_MEMCPY2D* copy, CUstream stream) noexcept
-{
-    return invoke(&EntryPoints::cuMemcpy2DAsync_v2, memcpy2DAsyncLine, copy, stream);
-}
-
-constexpr int memcpy3DAsyncLine = 328;
-Result Cuda::memcpy3DAsync(const CUDA_MEMCPY3D* copy, CUstream stream) noexcept
-{
-    return invoke(&EntryPoints::cuMemcpy3DAsync_v2, memcpy3DAsyncLine, copy, stream);
-}
-
-constexpr int memcpy3DPeerAsyncLine = 337;
-Result Cuda::memcpy3DPeerAsync(const CUDA_MEMCPY3D_PEER* copy, CUstream stream) noexcept
-{
-    return invoke(&EntryPoints::cuMemcpy3DPeerAsync, memcpy3DPeerAsyncLine, copy, stream);
-}
-
-constexpr int memsetD8AsyncLine = 346;
-Result Cuda::memsetD8Async(CUdeviceptr destination, unsigned char value, size_t count, CUstream stream) noexcept
-{
-    return invoke(&EntryPoints::cuMemsetD8Async, memsetD8AsyncLine, destination, value, count, stream);
-}
-
-constexpr int memsetD2D8AsyncLine = 355;
-Result Cuda::memsetD2D8Async(CUdeviceptr destination, size_t pitch, unsigned char value, size_t width, size_t height,
-                             CUstream stream) noexcept
-{
-    return invoke(&EntryPoints::cuMemsetD2D8Async, memsetD2D8AsyncLine, destination, pitch, value, width, height,
-                  stream);
-}
-
-constexpr int streamCreateLine = 364;
-Result Cuda::streamCreate(CUstream* stream, unsigned int flags) noexcept
-{
-    return invoke(&EntryPoints::cuStreamCreate, streamCreateLine, stream, flags);
-}
-
-constexpr int streamSynchronizeLine = 373;
-Result Cuda::streamSynchronize(CUstream stream) noexcept
-{
-    return invoke(&EntryPoints::cuStreamSynchronize, streamSynchronizeLine, stream);
-}
-
-constexpr int streamDestroyLine = 382;
-Result Cuda::streamDestroy(CUstream stream) noexcept
-{
-    return invoke(&EntryPoints::cuStreamDestroy_v2, streamDestroyLine, stream);
-}
+#define TAV_NVIDIA_CUDA_DEFINE(operation, entry, line, parameters, arguments) \
+    Result Cuda::operation parameters noexcept { return call<&EntryPoints::entry, line> arguments; }
+TAV_NVIDIA_CUDA_OPERATIONS(TAV_NVIDIA_CUDA_DEFINE)
+#undef TAV_NVIDIA_CUDA_DEFINE
+#undef TAV_NVIDIA_CUDA_OPERATIONS
 
 }  // namespace tav::nvidia

@@ -5,7 +5,6 @@
 #include "codecheaderloader.h"
 
 #include <cstdint>
-#include <mutex>
 #include <type_traits>
 
 namespace tav::nvidia {
@@ -141,43 +140,37 @@ NvEnc::~NvEnc()
 {
     // Unpublished and emptied before the library closes: a host's destructor that runs after this one and calls
     // an operation then loads afresh instead of calling into the closed library.
-    NvencFunctions* loaded = functions.exchange(nullptr, std::memory_order_acq_rel);
-    functionList = List{};
-    nvenc_free_functions(&loaded);
+    static_cast<void>(functions_.unload([this](NvencFunctions* loaded) noexcept {
+        functionList_ = List{};
+        nvenc_free_functions(&loaded);
+        return BOOST_OUTCOME_V2_NAMESPACE::success();
+    }));
 }
 
 Result NvEnc::loadLib() noexcept
 {
-    if (functions.load(std::memory_order_acquire) != nullptr) {
-        return BOOST_OUTCOME_V2_NAMESPACE::success();
-    }
-    const std::lock_guard<std::mutex> lock(loadMutex);
-    // Another thread may have finished the load while this one waited.
-    if (functions.load(std::memory_order_relaxed) != nullptr) {
-        return BOOST_OUTCOME_V2_NAMESPACE::success();
-    }
-    // The loader publishes its record before filling it; this one is published only with a usable list.
-    NvencFunctions* loaded = nullptr;
-    if (nvenc_load_functions(&loaded, nullptr) != 0) {
-        return failure<detail::nvcodecheader_error_domain>("nvenc", sourceFile, openLine,
-                                                           boost::stacktrace::stacktrace());
-    }
-    // Start from an empty list, so that nothing an earlier, failed creation left in it survives.
-    functionList = List{};
-    functionList.version = functionListVersion;
-    Result created = wrapStatus(loaded->NvEncodeAPICreateInstance(&functionList), sourceFile, createInstanceLine);
-    if (created.has_value() && !complete(functionList)) {
-        // The driver lacks what the binding calls: reported as an unimplemented feature of instance creation.
-        created = wrapStatus(NV_ENC_ERR_UNIMPLEMENTED, sourceFile, createInstanceLine);
-    }
-    if (created.has_error()) {
-        // The list holds no usable entry points: close the library so that the next call starts over instead of
-        // calling through the list.
-        nvenc_free_functions(&loaded);
+    return functions_.ensure([this](NvencFunctions*& loaded) noexcept -> Result {
+        // The loader publishes its record before filling it; this one is published only with a usable list.
+        if (nvenc_load_functions(&loaded, nullptr) != 0) {
+            return failure<detail::nvcodecheader_error_domain>("nvenc", sourceFile, openLine,
+                                                               boost::stacktrace::stacktrace());
+        }
+        // Start from an empty list, so that nothing an earlier, failed creation left in it survives.
+        functionList_ = List{};
+        functionList_.version = functionListVersion;
+        Result created =
+            wrapStatus(loaded->NvEncodeAPICreateInstance(&functionList_), sourceFile, createInstanceLine);
+        if (created.has_value() && !complete(functionList_)) {
+            // The driver lacks what the binding calls: reported as an unimplemented feature of instance creation.
+            created = wrapStatus(NV_ENC_ERR_UNIMPLEMENTED, sourceFile, createInstanceLine);
+        }
+        if (created.has_error()) {
+            // The list holds no usable entry points: close the library so that the next call starts over instead
+            // of calling through the list.
+            nvenc_free_functions(&loaded);
+        }
         return created;
-    }
-    functions.store(loaded, std::memory_order_release);
-    return created;
+    });
 }
 
 Result NvEnc::wrapStatus(NVENCSTATUS status, const char* file, int line) const noexcept
@@ -188,236 +181,128 @@ Result NvEnc::wrapStatus(NVENCSTATUS status, const char* file, int line) const n
     return failure<detail::nvenc_error_domain>(status, file, line, boost::stacktrace::stacktrace());
 }
 
-template <class Entry, class Words, class... Args>
-Result NvEnc::call(Entry List::*entry, const Words& words, int line, Args... args) noexcept
-{
-    return callAccepting(entry, words, line, onlySuccess, args...);
-}
-
-template <class Entry, class Words, class Accept, class... Args>
-Result NvEnc::callAccepting(Entry List::*entry, const Words& words, int line, const Accept& alsoSuccess,
-                            Args... args) noexcept
+template <auto Entry, int Line, class Words, class Accept, class... Args>
+Result NvEnc::call(const Words& words, const Accept& alsoSuccess, Args... args) noexcept
 {
     // Tested here first, so that a loaded binding goes straight to the call.
-    if (functions.load(std::memory_order_acquire) == nullptr) {
+    if (functions_.loaded() == nullptr) {
         if (Result loaded = loadLib(); loaded.has_error()) {
             return loaded;
         }
     }
     words.write();
-    const NVENCSTATUS status = (functionList.*entry)(args...);
+    const NVENCSTATUS status = (functionList_.*Entry)(args...);
     if (status == NV_ENC_SUCCESS || alsoSuccess(status)) {
         return BOOST_OUTCOME_V2_NAMESPACE::success();
     }
-    return wrapStatus(status, sourceFile, line);
+    return wrapStatus(status, sourceFile, Line);
 }
 
-// Each operation: its list entry, the version words it writes and the line its errors name.
+// X(operation, entry, line, versions, parameters, arguments): each operation, the list entry it calls, the line its
+// errors report, the version words it writes, and its parameters as the header declares them.
+#define TAV_NVIDIA_NVENC_OPERATIONS(X)                                                                              \
+    X(getEncodeGUIDCount, nvEncGetEncodeGUIDCount, 54, noVersions, (void* encoder, unsigned int* encodeGUIDCount),  \
+      (encoder, encodeGUIDCount))                                                                                   \
+    X(getEncodeGUIDs, nvEncGetEncodeGUIDs, 63, noVersions,                                                          \
+      (void* encoder, GUID* GUIDs, unsigned int guidArraySize, unsigned int* GUIDCount),                            \
+      (encoder, GUIDs, guidArraySize, GUIDCount))                                                                   \
+    X(getEncodeProfileGUIDCount, nvEncGetEncodeProfileGUIDCount, 72, noVersions,                                    \
+      (void* encoder, GUID encodeGUID, unsigned int* encodeProfileGUIDCount),                                       \
+      (encoder, encodeGUID, encodeProfileGUIDCount))                                                                \
+    X(getEncodeProfileGUIDs, nvEncGetEncodeProfileGUIDs, 81, noVersions,                                            \
+      (void* encoder, GUID encodeGUID, GUID* profileGUIDs, unsigned int guidArraySize, unsigned int* GUIDCount),    \
+      (encoder, encodeGUID, profileGUIDs, guidArraySize, GUIDCount))                                                \
+    X(getInputFormatCount, nvEncGetInputFormatCount, 90, noVersions,                                                \
+      (void* encoder, GUID encodeGUID, unsigned int* inputFmtCount), (encoder, encodeGUID, inputFmtCount))          \
+    X(getInputFormats, nvEncGetInputFormats, 99, noVersions,                                                        \
+      (void* encoder, GUID encodeGUID, _NV_ENC_BUFFER_FORMAT* inputFmts, unsigned int inputFmtArraySize,            \
+       unsigned int* inputFmtCount),                                                                                \
+      (encoder, encodeGUID, inputFmts, inputFmtArraySize, inputFmtCount))                                           \
+    X(getEncodeCAPS, nvEncGetEncodeCaps, 109, versions(capsParam, capsParamVersion),                                \
+      (void* encoder, GUID encodeGUID, _NV_ENC_CAPS_PARAM* capsParam, int* capsVal),                                \
+      (encoder, encodeGUID, capsParam, capsVal))                                                                    \
+    X(getEncodePresetCount, nvEncGetEncodePresetCount, 118, noVersions,                                             \
+      (void* encoder, GUID encodeGUID, unsigned int* encodePresetGUIDCount),                                        \
+      (encoder, encodeGUID, encodePresetGUIDCount))                                                                 \
+    X(getEncodePresetGUIDs, nvEncGetEncodePresetGUIDs, 127, noVersions,                                             \
+      (void* encoder, GUID encodeGUID, GUID* presetGUIDs, unsigned int guidArraySize,                               \
+       unsigned int* encodePresetGUIDCount),                                                                        \
+      (encoder, encodeGUID, presetGUIDs, guidArraySize, encodePresetGUIDCount))                                     \
+    X(getEncodePresetConfig, nvEncGetEncodePresetConfig, 138,                                                       \
+      versions(presetConfig, presetConfigVersion, &_NV_ENC_PRESET_CONFIG::presetCfg, configVersion),                \
+      (void* encoder, GUID encodeGUID, GUID presetGUID, _NV_ENC_PRESET_CONFIG* presetConfig),                       \
+      (encoder, encodeGUID, presetGUID, presetConfig))                                                              \
+    X(initializeEncoder, nvEncInitializeEncoder, 148, versions(createEncodeParams, initializeParamsVersion),        \
+      (void* encoder, _NV_ENC_INITIALIZE_PARAMS* createEncodeParams), (encoder, createEncodeParams))                \
+    X(createInputBuffer, nvEncCreateInputBuffer, 158, versions(createInputBufferParams, createInputBufferVersion),  \
+      (void* encoder, _NV_ENC_CREATE_INPUT_BUFFER* createInputBufferParams), (encoder, createInputBufferParams))    \
+    X(destroyInputBuffer, nvEncDestroyInputBuffer, 167, noVersions, (void* encoder, void* inputBuffer),             \
+      (encoder, inputBuffer))                                                                                       \
+    X(createBitstreamBuffer, nvEncCreateBitstreamBuffer, 177,                                                       \
+      versions(createBitstreamBufferParams, createBitstreamBufferVersion),                                          \
+      (void* encoder, _NV_ENC_CREATE_BITSTREAM_BUFFER* createBitstreamBufferParams),                                \
+      (encoder, createBitstreamBufferParams))                                                                       \
+    X(destroyBitstreamBuffer, nvEncDestroyBitstreamBuffer, 186, noVersions, (void* encoder, void* bitstreamBuffer), \
+      (encoder, bitstreamBuffer))                                                                                   \
+    X(lockBitstream, nvEncLockBitstream, 213, versions(lockBitstreamBufferParams, lockBitstreamVersion),            \
+      (void* encoder, _NV_ENC_LOCK_BITSTREAM* lockBitstreamBufferParams), (encoder, lockBitstreamBufferParams))     \
+    X(unlockBitstream, nvEncUnlockBitstream, 222, noVersions, (void* encoder, void* bitstreamBuffer),               \
+      (encoder, bitstreamBuffer))                                                                                   \
+    X(lockInputBuffer, nvEncLockInputBuffer, 232, versions(lockInputBufferParams, lockInputBufferVersion),          \
+      (void* encoder, _NV_ENC_LOCK_INPUT_BUFFER* lockInputBufferParams), (encoder, lockInputBufferParams))          \
+    X(unlockInputBuffer, nvEncUnlockInputBuffer, 241, noVersions, (void* encoder, void* inputBuffer),               \
+      (encoder, inputBuffer))                                                                                       \
+    X(getEncodeStats, nvEncGetEncodeStats, 251, versions(encodeStats, statVersion),                                 \
+      (void* encoder, _NV_ENC_STAT* encodeStats), (encoder, encodeStats))                                           \
+    X(getSequenceParams, nvEncGetSequenceParams, 261, versions(sequenceParamPayload, sequenceParamPayloadVersion),  \
+      (void* encoder, _NV_ENC_SEQUENCE_PARAM_PAYLOAD* sequenceParamPayload), (encoder, sequenceParamPayload))       \
+    X(registerAsyncEvent, nvEncRegisterAsyncEvent, 271, versions(eventParams, eventParamsVersion),                  \
+      (void* encoder, _NV_ENC_EVENT_PARAMS* eventParams), (encoder, eventParams))                                   \
+    X(unregisterAsyncEvent, nvEncUnregisterAsyncEvent, 281, versions(eventParams, eventParamsVersion),              \
+      (void* encoder, _NV_ENC_EVENT_PARAMS* eventParams), (encoder, eventParams))                                   \
+    X(mapInputResource, nvEncMapInputResource, 291, versions(mapInputResParams, mapInputResourceVersion),           \
+      (void* encoder, _NV_ENC_MAP_INPUT_RESOURCE* mapInputResParams), (encoder, mapInputResParams))                 \
+    X(unmapInputResource, nvEncUnmapInputResource, 300, noVersions, (void* encoder, void* mappedInputBuffer),       \
+      (encoder, mappedInputBuffer))                                                                                 \
+    X(destroyEncoder, nvEncDestroyEncoder, 309, noVersions, (void* encoder), (encoder))                             \
+    X(invalidateRefFrames, nvEncInvalidateRefFrames, 318, noVersions,                                               \
+      (void* encoder, unsigned long invalidRefFrameTimeStamp), (encoder, invalidRefFrameTimeStamp))                 \
+    X(openEncodeSessionEx, nvEncOpenEncodeSessionEx, 329,                                                           \
+      versions(openSessionExParams, openEncodeSessionExParamsVersion,                                               \
+               &_NV_ENC_OPEN_ENCODE_SESSIONEX_PARAMS::apiVersion, apiVersion),                                      \
+      (_NV_ENC_OPEN_ENCODE_SESSIONEX_PARAMS* openSessionExParams, void** encoder), (openSessionExParams, encoder))  \
+    X(registerResource, nvEncRegisterResource, 339, versions(registerResParams, registerResourceVersion),           \
+      (void* encoder, _NV_ENC_REGISTER_RESOURCE* registerResParams), (encoder, registerResParams))                  \
+    X(unregisterResource, nvEncUnregisterResource, 348, noVersions, (void* encoder, void* registeredRes),           \
+      (encoder, registeredRes))                                                                                     \
+    X(reconfigureEncoder, nvEncReconfigureEncoder, 358, versions(reInitEncodeParams, reconfigureParamsVersion),     \
+      (void* encoder, _NV_ENC_RECONFIGURE_PARAMS* reInitEncodeParams), (encoder, reInitEncodeParams))               \
+    X(createMVBuffer, nvEncCreateMVBuffer, 368, versions(createMVBufferParams, createMVBufferVersion),              \
+      (void* encoder, _NV_ENC_CREATE_MV_BUFFER* createMVBufferParams), (encoder, createMVBufferParams))             \
+    X(destroyMVBuffer, nvEncDestroyMVBuffer, 377, noVersions, (void* encoder, void* mvBuffer), (encoder, mvBuffer)) \
+    X(runMotionEstimationOnly, nvEncRunMotionEstimationOnly, 387, versions(meOnlyParams, meOnlyParamsVersion),      \
+      (void* encoder, _NV_ENC_MEONLY_PARAMS* meOnlyParams), (encoder, meOnlyParams))
 
-Result NvEnc::getEncodeGUIDCount(void* encoder, unsigned int* encodeGUIDCount) noexcept
-{
-    return call(&List::nvEncGetEncodeGUIDCount, noVersions, 54, encoder, encodeGUIDCount);
-}
+#define TAV_NVIDIA_NVENC_ARGUMENTS(...) __VA_ARGS__
+#define TAV_NVIDIA_NVENC_DEFINE(operation, entry, line, words, parameters, arguments)              \
+    Result NvEnc::operation parameters noexcept                                                    \
+    {                                                                                              \
+        return call<&List::entry, line>(words, onlySuccess, TAV_NVIDIA_NVENC_ARGUMENTS arguments); \
+    }
+TAV_NVIDIA_NVENC_OPERATIONS(TAV_NVIDIA_NVENC_DEFINE)
+#undef TAV_NVIDIA_NVENC_DEFINE
+#undef TAV_NVIDIA_NVENC_ARGUMENTS
+#undef TAV_NVIDIA_NVENC_OPERATIONS
 
-Result NvEnc::getEncodeGUIDs(void* encoder, GUID* GUIDs, unsigned int guidArraySize, unsigned int* GUIDCount) noexcept
-{
-    return call(&List::nvEncGetEncodeGUIDs, noVersions, 63, encoder, GUIDs, guidArraySize, GUIDCount);
-}
-
-Result NvEnc::getEncodeProfileGUIDCount(void* encoder, GUID encodeGUID, unsigned int* encodeProfileGUIDCount) noexcept
-{
-    return call(&List::nvEncGetEncodeProfileGUIDCount, noVersions, 72, encoder, encodeGUID, encodeProfileGUIDCount);
-}
-
-Result NvEnc::getEncodeProfileGUIDs(void* encoder, GUID encodeGUID, GUID* profileGUIDs, unsigned int guidArraySize,
-                                    unsigned int* GUIDCount) noexcept
-{
-    return call(&List::nvEncGetEncodeProfileGUIDs, noVersions, 81, encoder, encodeGUID, profileGUIDs, guidArraySize,
-                GUIDCount);
-}
-
-Result NvEnc::getInputFormatCount(void* encoder, GUID encodeGUID, unsigned int* inputFmtCount) noexcept
-{
-    return call(&List::nvEncGetInputFormatCount, noVersions, 90, encoder, encodeGUID, inputFmtCount);
-}
-
-Result NvEnc::getInputFormats(void* encoder, GUID encodeGUID, _NV_ENC_BUFFER_FORMAT* inputFmts,
-                              unsigned int inputFmtArraySize, unsigned int* inputFmtCount) noexcept
-{
-    return call(&List::nvEncGetInputFormats, noVersions, 99, encoder, encodeGUID, inputFmts, inputFmtArraySize,
-                inputFmtCount);
-}
-
-Result NvEnc::getEncodeCAPS(void* encoder, GUID encodeGUID, _NV_ENC_CAPS_PARAM* capsParam, int* capsVal) noexcept
-{
-    return call(&List::nvEncGetEncodeCaps, versions(capsParam, capsParamVersion), 109, encoder, encodeGUID, capsParam,
-                capsVal);
-}
-
-Result NvEnc::getEncodePresetCount(void* encoder, GUID encodeGUID, unsigned int* encodePresetGUIDCount) noexcept
-{
-    return call(&List::nvEncGetEncodePresetCount, noVersions, 118, encoder, encodeGUID, encodePresetGUIDCount);
-}
-
-Result NvEnc::getEncodePresetGUIDs(void* encoder, GUID encodeGUID, GUID* presetGUIDs, unsigned int guidArraySize,
-                                   unsigned int* encodePresetGUIDCount) noexcept
-{
-    return call(&List::nvEncGetEncodePresetGUIDs, noVersions, 127, encoder, encodeGUID, presetGUIDs, guidArraySize,
-                encodePresetGUIDCount);
-}
-
-Result NvEnc::getEncodePresetConfig(void* encoder, GUID encodeGUID, GUID presetGUID,
-                                    _NV_ENC_PRESET_CONFIG* presetConfig) noexcept
-{
-    return call(&List::nvEncGetEncodePresetConfig,
-                versions(presetConfig, presetConfigVersion, &_NV_ENC_PRESET_CONFIG::presetCfg, configVersion), 138,
-                encoder, encodeGUID, presetGUID, presetConfig);
-}
-
-Result NvEnc::initializeEncoder(void* encoder, _NV_ENC_INITIALIZE_PARAMS* createEncodeParams) noexcept
-{
-    return call(&List::nvEncInitializeEncoder, versions(createEncodeParams, initializeParamsVersion), 148, encoder,
-                createEncodeParams);
-}
-
-Result NvEnc::createInputBuffer(void* encoder, _NV_ENC_CREATE_INPUT_BUFFER* createInputBufferParams) noexcept
-{
-    return call(&List::nvEncCreateInputBuffer, versions(createInputBufferParams, createInputBufferVersion), 158,
-                encoder, createInputBufferParams);
-}
-
-Result NvEnc::destroyInputBuffer(void* encoder, void* inputBuffer) noexcept
-{
-    return call(&List::nvEncDestroyInputBuffer, noVersions, 167, encoder, inputBuffer);
-}
-
-Result NvEnc::createBitstreamBuffer(void* encoder,
-                                    _NV_ENC_CREATE_BITSTREAM_BUFFER* createBitstreamBufferParams) noexcept
-{
-    return call(&List::nvEncCreateBitstreamBuffer, versions(createBitstreamBufferParams, createBitstreamBufferVersion),
-                177, encoder, createBitstreamBufferParams);
-}
-
-Result NvEnc::destroyBitstreamBuffer(void* encoder, void* bitstreamBuffer) noexcept
-{
-    return call(&List::nvEncDestroyBitstreamBuffer, noVersions, 186, encoder, bitstreamBuffer);
-}
-
+// The one operation that accepts a status besides success.
 Result NvEnc::encodePicture(void* encoder, _NV_ENC_PIC_PARAMS* encodePicParams) noexcept
 {
     // At end of stream the encoder answers that it needs more input while it drains; that ends a flush.
     const auto endOfStream = [encodePicParams](NVENCSTATUS status) noexcept {
         return status == NV_ENC_ERR_NEED_MORE_INPUT && (encodePicParams->encodePicFlags & NV_ENC_PIC_FLAG_EOS) != 0;
     };
-    return callAccepting(&List::nvEncEncodePicture, versions(encodePicParams, picParamsVersion), 200, endOfStream,
-                         encoder, encodePicParams);
-}
-
-Result NvEnc::lockBitstream(void* encoder, _NV_ENC_LOCK_BITSTREAM* lockBitstreamBufferParams) noexcept
-{
-    return call(&List::nvEncLockBitstream, versions(lockBitstreamBufferParams, lockBitstreamVersion), 213, encoder,
-                lockBitstreamBufferParams);
-}
-
-Result NvEnc::unlockBitstream(void* encoder, void* bitstreamBuffer) noexcept
-{
-    return call(&List::nvEncUnlockBitstream, noVersions, 222, encoder, bitstreamBuffer);
-}
-
-Result NvEnc::lockInputBuffer(void* encoder, _NV_ENC_LOCK_INPUT_BUFFER* lockInputBufferParams) noexcept
-{
-    return call(&List::nvEncLockInputBuffer, versions(lockInputBufferParams, lockInputBufferVersion), 232, encoder,
-                lockInputBufferParams);
-}
-
-Result NvEnc::unlockInputBuffer(void* encoder, void* inputBuffer) noexcept
-{
-    return call(&List::nvEncUnlockInputBuffer, noVersions, 241, encoder, inputBuffer);
-}
-
-Result NvEnc::getEncodeStats(void* encoder, _NV_ENC_STAT* encodeStats) noexcept
-{
-    return call(&List::nvEncGetEncodeStats, versions(encodeStats, statVersion), 251, encoder, encodeStats);
-}
-
-Result NvEnc::getSequenceParams(void* encoder, _NV_ENC_SEQUENCE_PARAM_PAYLOAD* sequenceParamPayload) noexcept
-{
-    return call(&List::nvEncGetSequenceParams, versions(sequenceParamPayload, sequenceParamPayloadVersion), 261,
-                encoder, sequenceParamPayload);
-}
-
-Result NvEnc::registerAsyncEvent(void* encoder, _NV_ENC_EVENT_PARAMS* eventParams) noexcept
-{
-    return call(&List::nvEncRegisterAsyncEvent, versions(eventParams, eventParamsVersion), 271, encoder, eventParams);
-}
-
-Result NvEnc::unregisterAsyncEvent(void* encoder, _NV_ENC_EVENT_PARAMS* eventParams) noexcept
-{
-    return call(&List::nvEncUnregisterAsyncEvent, versions(eventParams, eventParamsVersion), 281, encoder,
-                eventParams);
-}
-
-Result NvEnc::mapInputResource(void* encoder, _NV_ENC_MAP_INPUT_RESOURCE* mapInputResParams) noexcept
-{
-    return call(&List::nvEncMapInputResource, versions(mapInputResParams, mapInputResourceVersion), 291, encoder,
-                mapInputResParams);
-}
-
-Result NvEnc::unmapInputResource(void* encoder, void* mappedInputBuffer) noexcept
-{
-    return call(&List::nvEncUnmapInputResource, noVersions, 300, encoder, mappedInputBuffer);
-}
-
-Result NvEnc::destroyEncoder(void* encoder) noexcept
-{
-    return call(&List::nvEncDestroyEncoder, noVersions, 309, encoder);
-}
-
-Result NvEnc::invalidateRefFrames(void* encoder, unsigned long invalidRefFrameTimeStamp) noexcept
-{
-    return call(&List::nvEncInvalidateRefFrames, noVersions, 318, encoder, invalidRefFrameTimeStamp);
-}
-
-Result NvEnc::openEncodeSessionEx(_NV_ENC_OPEN_ENCODE_SESSIONEX_PARAMS* openSessionExParams, void** encoder) noexcept
-{
-    return call(&List::nvEncOpenEncodeSessionEx,
-                versions(openSessionExParams, openEncodeSessionExParamsVersion,
-                         &_NV_ENC_OPEN_ENCODE_SESSIONEX_PARAMS::apiVersion, apiVersion),
-                329, openSessionExParams, encoder);
-}
-
-Result NvEnc::registerResource(void* encoder, _NV_ENC_REGISTER_RESOURCE* registerResParams) noexcept
-{
-    return call(&List::nvEncRegisterResource, versions(registerResParams, registerResourceVersion), 339, encoder,
-                registerResParams);
-}
-
-Result NvEnc::unregisterResource(void* encoder, void* registeredRes) noexcept
-{
-    return call(&List::nvEncUnregisterResource, noVersions, 348, encoder, registeredRes);
-}
-
-Result NvEnc::reconfigureEncoder(void* encoder, _NV_ENC_RECONFIGURE_PARAMS* reInitEncodeParams) noexcept
-{
-    return call(&List::nvEncReconfigureEncoder, versions(reInitEncodeParams, reconfigureParamsVersion), 358, encoder,
-                reInitEncodeParams);
-}
-
-Result NvEnc::createMVBuffer(void* encoder, _NV_ENC_CREATE_MV_BUFFER* createMVBufferParams) noexcept
-{
-    return call(&List::nvEncCreateMVBuffer, versions(createMVBufferParams, createMVBufferVersion), 368, encoder,
-                createMVBufferParams);
-}
-
-Result NvEnc::destroyMVBuffer(void* encoder, void* mvBuffer) noexcept
-{
-    return call(&List::nvEncDestroyMVBuffer, noVersions, 377, encoder, mvBuffer);
-}
-
-Result NvEnc::runMotionEstimationOnly(void* encoder, _NV_ENC_MEONLY_PARAMS* meOnlyParams) noexcept
-{
-    return call(&List::nvEncRunMotionEstimationOnly, versions(meOnlyParams, meOnlyParamsVersion), 387, encoder,
-                meOnlyParams);
+    return call<&List::nvEncEncodePicture, 200>(versions(encodePicParams, picParamsVersion), endOfStream, encoder,
+                                                encodePicParams);
 }
 
 }  // namespace tav::nvidia

@@ -3,7 +3,6 @@
 
 #include <dlfcn.h>
 
-#include <mutex>
 #include <type_traits>
 #include <utility>
 
@@ -40,8 +39,8 @@ constexpr bool describes(std::uint32_t version)
 // calls empty; null when every such entry is filled.
 const char* missingEntryText(const NVFBC_API_FUNCTION_LIST& list) noexcept
 {
-#define TAV_NVIDIA_NVFBC_REQUIRE(entry)                       \
-    if (list.entry == nullptr) {                              \
+#define TAV_NVIDIA_NVFBC_REQUIRE(entry)                     \
+    if (list.entry == nullptr) {                            \
         return "NvFBCCreateInstance left " #entry " empty"; \
     }
     TAV_NVIDIA_NVFBC_REQUIRE(nvFBCGetLastErrorStr)
@@ -75,52 +74,42 @@ NvFBC& NvFBC::instance() noexcept
 
 Result NvFBC::loadLib() noexcept
 {
-    if (library.load(std::memory_order_acquire) != nullptr) {
+    return library_.ensure([this](void*& opened) noexcept -> Result {
+        constexpr int openLine = 36;
+        opened = dlopen(libraryName, RTLD_NOW);
+        if (opened == nullptr) {
+            return failure<dl_error_domain>(libraryName, "dlopen", nullptr, dlerror(), sourceFile, openLine,
+                                            boost::stacktrace::stacktrace());
+        }
+        // Every error from here on closes the library again; the error is complete before it goes.
+        const auto abandon = [opened](Result error) noexcept {
+            dlclose(opened);
+            return error;
+        };
+
+        constexpr int resolveLine = 50;
+        const auto createInstance = reinterpret_cast<CreateInstance>(dlsym(opened, createInstanceName));
+        if (createInstance == nullptr) {
+            return abandon(failure<dl_error_domain>(libraryName, "dlsym", createInstanceName, dlerror(), sourceFile,
+                                                    resolveLine, boost::stacktrace::stacktrace()));
+        }
+
+        constexpr int createInstanceLine = 60;
+        functionList_.dwVersion = apiVersion;
+        const NVFBCSTATUS status = createInstance(&functionList_);
+        if (status != NVFBC_SUCCESS) {
+            // There is no session yet whose last-error text could be asked for.
+            return abandon(failure<nvfbc_error_domain>(status, "Failed to create NvFBC instance", sourceFile,
+                                                       createInstanceLine, boost::stacktrace::stacktrace()));
+        }
+        // A list that lacks what an operation calls is refused like a failed creation, rather than called through
+        // later: the library does not support what the binding needs.
+        if (const char* missing = missingEntryText(functionList_); missing != nullptr) {
+            return abandon(failure<nvfbc_error_domain>(NVFBC_ERR_UNSUPPORTED, missing, sourceFile,
+                                                       createInstanceLine, boost::stacktrace::stacktrace()));
+        }
         return BOOST_OUTCOME_V2_NAMESPACE::success();
-    }
-    const std::lock_guard<std::mutex> lock(loadMutex);
-    // Another thread may have finished the load while this one waited.
-    if (library.load(std::memory_order_relaxed) != nullptr) {
-        return BOOST_OUTCOME_V2_NAMESPACE::success();
-    }
-
-    constexpr int openLine = 36;
-    // Published only once the function list is filled.
-    void* const opened = dlopen(libraryName, RTLD_NOW);
-    if (opened == nullptr) {
-        return failure<dl_error_domain>(libraryName, "dlopen", nullptr, dlerror(), sourceFile, openLine,
-                                        boost::stacktrace::stacktrace());
-    }
-
-    constexpr int resolveLine = 50;
-    const auto createInstance = reinterpret_cast<CreateInstance>(dlsym(opened, createInstanceName));
-    if (createInstance == nullptr) {
-        Result error = failure<dl_error_domain>(libraryName, "dlsym", createInstanceName, dlerror(), sourceFile,
-                                                resolveLine, boost::stacktrace::stacktrace());
-        dlclose(opened);
-        return error;
-    }
-
-    constexpr int createInstanceLine = 60;
-    functionList.dwVersion = apiVersion;
-    const NVFBCSTATUS status = createInstance(&functionList);
-    if (status != NVFBC_SUCCESS) {
-        // There is no session yet whose last-error text could be asked for.
-        Result error = failure<nvfbc_error_domain>(status, "Failed to create NvFBC instance", sourceFile,
-                                                   createInstanceLine, boost::stacktrace::stacktrace());
-        dlclose(opened);
-        return error;
-    }
-    // A list that lacks what an operation calls is refused like a failed creation, rather than called through
-    // later: the library does not support what the binding needs.
-    if (const char* missing = missingEntryText(functionList); missing != nullptr) {
-        Result error = failure<nvfbc_error_domain>(NVFBC_ERR_UNSUPPORTED, missing, sourceFile, createInstanceLine,
-                                                   boost::stacktrace::stacktrace());
-        dlclose(opened);
-        return error;
-    }
-    library.store(opened, std::memory_order_release);
-    return BOOST_OUTCOME_V2_NAMESPACE::success();
+    });
 }
 
 Result NvFBC::createHandle(unsigned long* handle, _NVFBC_CREATE_HANDLE_PARAMS* params) noexcept
@@ -134,7 +123,7 @@ Result NvFBC::createHandle(unsigned long* handle, _NVFBC_CREATE_HANDLE_PARAMS* p
     constexpr int line = 84;
     *handle = 0;
     params->dwVersion = version;
-    const NVFBCSTATUS status = functionList.nvFBCCreateHandle(handle, params);
+    const NVFBCSTATUS status = functionList_.nvFBCCreateHandle(handle, params);
     // The last-error text belongs to whatever handle the library left, 0 when it stored none.
     CaptureResult wrapped = wrapStatus(*handle, status, sourceFile, line);
     if (wrapped) {
@@ -152,61 +141,50 @@ CaptureResult NvFBC::wrapStatus(unsigned long handle, NVFBCSTATUS status, const 
     }
     // Read at once: the library's next call on this handle may replace the text.
     const char* lastError =
-        library.load(std::memory_order_acquire) != nullptr ? functionList.nvFBCGetLastErrorStr(handle) : notLoadedText;
+        library_.loaded() != nullptr ? functionList_.nvFBCGetLastErrorStr(handle) : notLoadedText;
     return typedFailure<nvfbc_error_domain>(status, lastError, file, line, boost::stacktrace::stacktrace());
 }
 
-template <auto Entry, std::uint32_t Version, int Line, class Params>
+template <auto Entry, int Line, std::uint32_t Version, class Params>
 CaptureResult NvFBC::call(unsigned long handle, Params* params) const noexcept
 {
     static_assert(describes<Params>(Version));
     params->dwVersion = Version;
     // Only createHandle loads the library; until it has, the function list holds nothing that may be called
     // (a failed instance creation can leave entries into a library that is closed again).
-    if (library.load(std::memory_order_acquire) == nullptr) {
+    if (library_.loaded() == nullptr) {
         return wrapStatus(handle, NVFBC_ERR_BAD_REQUEST, sourceFile, Line);
     }
-    const NVFBCSTATUS status = (functionList.*Entry)(handle, params);
+    const NVFBCSTATUS status = (functionList_.*Entry)(handle, params);
     if (status == NVFBC_SUCCESS) {
         return BOOST_OUTCOME_V2_NAMESPACE::success();
     }
     return wrapStatus(handle, status, sourceFile, Line);
 }
 
-CaptureResult NvFBC::destroyHandle(unsigned long handle, _NVFBC_DESTROY_HANDLE_PARAMS* params) noexcept
-{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCDestroyHandle, 0x06010004, 94>(handle, params); }
+// X(operation, entry, line, version, structure): each operation, the list entry it calls, the line its errors
+// report, the version word it writes, and the structure of its parameters.
+#define TAV_NVIDIA_NVFBC_OPERATIONS(X)                                                                           \
+    X(destroyHandle, nvFBCDestroyHandle, 94, 0x06010004, _NVFBC_DESTROY_HANDLE_PARAMS)                           \
+    X(bindContext, nvFBCBindContext, 101, 0x06010004, _NVFBC_BIND_CONTEXT_PARAMS)                                \
+    X(releaseContext, nvFBCReleaseContext, 108, 0x06010004, _NVFBC_RELEASE_CONTEXT_PARAMS)                       \
+    X(getStatus, nvFBCGetStatus, 115, 0x06010308, _NVFBC_GET_STATUS_PARAMS)                                      \
+    X(createCaptureSession, nvFBCCreateCaptureSession, 122, 0x0605003c, _NVFBC_CREATE_CAPTURE_SESSION_PARAMS)    \
+    X(destroyCaptureSession, nvFBCDestroyCaptureSession, 129, 0x06010004, _NVFBC_DESTROY_CAPTURE_SESSION_PARAMS) \
+    X(toSysSetUp, nvFBCToSysSetUp, 136, 0x06030030, _NVFBC_TOSYS_SETUP_PARAMS)                                   \
+    X(toSysGrabFrame, nvFBCToSysGrabFrame, 143, 0x06020018, _NVFBC_TOSYS_GRAB_FRAME_PARAMS)                      \
+    X(toCudaSetUp, nvFBCToCudaSetUp, 150, 0x06010008, _NVFBC_TOCUDA_SETUP_PARAMS)                                \
+    X(toCudaGrabFrame, nvFBCToCudaGrabFrame, 157, 0x06020020, _NVFBC_TOCUDA_GRAB_FRAME_PARAMS)                   \
+    X(toGLSetUp, nvFBCToGLSetUp, 164, 0x06020038, _NVFBC_TOGL_SETUP_PARAMS)                                      \
+    X(toGLGrabFrame, nvFBCToGLGrabFrame, 171, 0x06020020, _NVFBC_TOGL_GRAB_FRAME_PARAMS)
 
-CaptureResult NvFBC::bindContext(unsigned long handle, _NVFBC_BIND_CONTEXT_PARAMS* params) noexcept
-{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCBindContext, 0x06010004, 101>(handle, params); }
-
-CaptureResult NvFBC::releaseContext(unsigned long handle, _NVFBC_RELEASE_CONTEXT_PARAMS* params) noexcept
-{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCReleaseContext, 0x06010004, 108>(handle, params); }
-
-CaptureResult NvFBC::getStatus(unsigned long handle, _NVFBC_GET_STATUS_PARAMS* params) noexcept
-{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCGetStatus, 0x06010308, 115>(handle, params); }
-
-CaptureResult NvFBC::createCaptureSession(unsigned long handle, _NVFBC_CREATE_CAPTURE_SESSION_PARAMS* params) noexcept
-{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCCreateCaptureSession, 0x0605003c, 122>(handle, params); }
-
-CaptureResult NvFBC::destroyCaptureSession(unsigned long handle, _NVFBC_DESTROY_CAPTURE_SESSION_PARAMS* params) noexcept
-{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCDestroyCaptureSession, 0x06010004, 129>(handle, params); }
-
-CaptureResult NvFBC::toSysSetUp(unsigned long handle, _NVFBC_TOSYS_SETUP_PARAMS* params) noexcept
-{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCToSysSetUp, 0x06030030, 136>(handle, params); }
-
-CaptureResult NvFBC::toSysGrabFrame(unsigned long handle, _NVFBC_TOSYS_GRAB_FRAME_PARAMS* params) noexcept
-{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCToSysGrabFrame, 0x06020018, 143>(handle, params); }
-
-CaptureResult NvFBC::toCudaSetUp(unsigned long handle, _NVFBC_TOCUDA_SETUP_PARAMS* params) noexcept
-{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCToCudaSetUp, 0x06010008, 150>(handle, params); }
-
-CaptureResult NvFBC::toCudaGrabFrame(unsigned long handle, _NVFBC_TOCUDA_GRAB_FRAME_PARAMS* params) noexcept
-{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCToCudaGrabFrame, 0x06020020, 157>(handle, params); }
-
-CaptureResult NvFBC::toGLSetUp(unsigned long handle, _NVFBC_TOGL_SETUP_PARAMS* params) noexcept
-{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCToGLSetUp, 0x06020038, 164>(handle, params); }
-
-CaptureResult NvFBC::toGLGrabFrame(unsigned long handle, _NVFBC_TOGL_GRAB_FRAME_PARAMS* params) noexcept
-{ return call<&NVFBC_API_FUNCTION_LIST::nvFBCToGLGrabFrame, 0x06020020, 171>(handle, params); }
+#define TAV_NVIDIA_NVFBC_DEFINE(operation, entry, line, version, structure)          \
+    CaptureResult NvFBC::operation(unsigned long handle, structure* params) noexcept \
+    {                                                                                \
+        return call<&NVFBC_API_FUNCTION_LIST::entry, line, version>(handle, params); \
+    }
+TAV_NVIDIA_NVFBC_OPERATIONS(TAV_NVIDIA_NVFBC_DEFINE)
+#undef TAV_NVIDIA_NVFBC_DEFINE
+#undef TAV_NVIDIA_NVFBC_OPERATIONS
 
 }  // namespace tav::nvidia

@@ -1,5 +1,6 @@
-// A capture library that does nothing: instance and handle creation succeed, the frame grab the benchmarks call
-// succeeds at once without recording anything, and every handle has the same last-error text.
+// A capture library that does nothing: instance and handle creation succeed, instance creation fills every entry
+// the binding requires, each of them succeeds at once without recording anything, and every handle has the same
+// last-error text.
 #include <tav/nvidia/nvfbcapi>
 
 #define TAV_BENCH_EXPORT extern "C" __attribute__((visibility("default")))
@@ -14,7 +15,17 @@ NVFBCSTATUS createHandle(NVFBC_SESSION_HANDLE* handle, NVFBC_CREATE_HANDLE_PARAM
     return NVFBC_SUCCESS;
 }
 
-NVFBCSTATUS grabFrame(const NVFBC_SESSION_HANDLE, NVFBC_TOSYS_GRAB_FRAME_PARAMS*) { return NVFBC_SUCCESS; }
+template <class Params>
+NVFBCSTATUS succeed(const NVFBC_SESSION_HANDLE, Params*)
+{
+    return NVFBC_SUCCESS;
+}
+
+template <class Params>
+void fill(NVFBCSTATUS (*&entry)(const NVFBC_SESSION_HANDLE, Params*))
+{
+    entry = succeed<Params>;
+}
 
 }  // namespace
 
@@ -22,6 +33,18 @@ TAV_BENCH_EXPORT NVFBCSTATUS NvFBCCreateInstance(NVFBC_API_FUNCTION_LIST* list)
 {
     list->nvFBCGetLastErrorStr = lastError;
     list->nvFBCCreateHandle = createHandle;
-    list->nvFBCToSysGrabFrame = grabFrame;
+    // The binding refuses a list with an empty entry.
+    fill(list->nvFBCDestroyHandle);
+    fill(list->nvFBCGetStatus);
+    fill(list->nvFBCCreateCaptureSession);
+    fill(list->nvFBCDestroyCaptureSession);
+    fill(list->nvFBCToSysSetUp);
+    fill(list->nvFBCToSysGrabFrame);
+    fill(list->nvFBCToCudaSetUp);
+    fill(list->nvFBCToCudaGrabFrame);
+    fill(list->nvFBCBindContext);
+    fill(list->nvFBCReleaseContext);
+    fill(list->nvFBCToGLSetUp);
+    fill(list->nvFBCToGLGrabFrame);
     return NVFBC_SUCCESS;
 }
