@@ -103,101 +103,6 @@ constexpr NoVersions noVersions;
 
 constexpr auto onlySuccess = [](NVENCSTATUS) noexcept { return false; };
 
-template <class... Entries>
-bool allSet(const List& list, Entries List::*... entries) noexcept
-{
-    return ((list.*entries != nullptr) && ...);
-}
-
-// Whether instance creation filled every entry that an operation calls. A list it reported as filled may still
-// lack some (a faulty or hostile driver); such a list is refused at load rather than called through.
-bool complete(const List& list) noexcept
-{
-    return allSet(list, &List::nvEncGetEncodeGUIDCount, &List::nvEncGetEncodeGUIDs,
-                  &List::nvEncGetEncodeProfileGUIDCount, &List::nvEncGetEncodeProfileGUIDs,
-                  &List::nvEncGetInputFormatCount, &List::nvEncGetInputFormats, &List::nvEncGetEncodeCaps,
-                  &List::nvEncGetEncodePresetCount, &List::nvEncGetEncodePresetGUIDs, &List::nvEncGetEncodePresetConfig,
-                  &List::nvEncInitializeEncoder, &List::nvEncCreateInputBuffer, &List::nvEncDestroyInputBuffer,
-                  &List::nvEncCreateBitstreamBuffer, &List::nvEncDestroyBitstreamBuffer, &List::nvEncEncodePicture,
-                  &List::nvEncLockBitstream, &List::nvEncUnlockBitstream, &List::nvEncLockInputBuffer,
-                  &List::nvEncUnlockInputBuffer, &List::nvEncGetEncodeStats, &List::nvEncGetSequenceParams,
-                  &List::nvEncRegisterAsyncEvent, &List::nvEncUnregisterAsyncEvent, &List::nvEncMapInputResource,
-                  &List::nvEncUnmapInputResource, &List::nvEncDestroyEncoder, &List::nvEncInvalidateRefFrames,
-                  &List::nvEncOpenEncodeSessionEx, &List::nvEncRegisterResource, &List::nvEncUnregisterResource,
-                  &List::nvEncReconfigureEncoder, &List::nvEncCreateMVBuffer, &List::nvEncDestroyMVBuffer,
-                  &List::nvEncRunMotionEstimationOnly);
-}
-
-}  // namespace
-
-NvEnc& NvEnc::instance()
-{
-    static NvEnc nvenc;
-    return nvenc;
-}
-
-NvEnc::~NvEnc()
-{
-    // Unpublished and emptied before the library closes: a host's destructor that runs after this one and calls
-    // an operation then loads afresh instead of calling into the closed library.
-    static_cast<void>(functions_.unload([this](NvencFunctions* loaded) noexcept {
-        functionList_ = List{};
-        nvenc_free_functions(&loaded);
-        return BOOST_OUTCOME_V2_NAMESPACE::success();
-    }));
-}
-
-Result NvEnc::loadLib() noexcept
-{
-    return functions_.ensure([this](NvencFunctions*& loaded) noexcept -> Result {
-        // The loader publishes its record before filling it; this one is published only with a usable list.
-        if (nvenc_load_functions(&loaded, nullptr) != 0) {
-            return failure<detail::nvcodecheader_error_domain>("nvenc", sourceFile, openLine,
-                                                               boost::stacktrace::stacktrace());
-        }
-        // Start from an empty list, so that nothing an earlier, failed creation left in it survives.
-        functionList_ = List{};
-        functionList_.version = functionListVersion;
-        Result created =
-            wrapStatus(loaded->NvEncodeAPICreateInstance(&functionList_), sourceFile, createInstanceLine);
-        if (created.has_value() && !complete(functionList_)) {
-            // The driver lacks what the binding calls: reported as an unimplemented feature of instance creation.
-            created = wrapStatus(NV_ENC_ERR_UNIMPLEMENTED, sourceFile, createInstanceLine);
-        }
-        if (created.has_error()) {
-            // The list holds no usable entry points: close the library so that the next call starts over instead
-            // of calling through the list.
-            nvenc_free_functions(&loaded);
-        }
-        return created;
-    });
-}
-
-Result NvEnc::wrapStatus(NVENCSTATUS status, const char* file, int line) const noexcept
-{
-    if (status == NV_ENC_SUCCESS) {
-        return BOOST_OUTCOME_V2_NAMESPACE::success();
-    }
-    return failure<detail::nvenc_error_domain>(status, file, line, boost::stacktrace::stacktrace());
-}
-
-template <auto Entry, int Line, class Words, class Accept, class... Args>
-Result NvEnc::call(const Words& words, const Accept& alsoSuccess, Args... args) noexcept
-{
-    // Tested here first, so that a loaded binding goes straight to the call.
-    if (functions_.loaded() == nullptr) {
-        if (Result loaded = loadLib(); loaded.has_error()) {
-            return loaded;
-        }
-    }
-    words.write();
-    const NVENCSTATUS status = (functionList_.*Entry)(args...);
-    if (status == NV_ENC_SUCCESS || alsoSuccess(status)) {
-        return BOOST_OUTCOME_V2_NAMESPACE::success();
-    }
-    return wrapStatus(status, sourceFile, Line);
-}
-
 // X(operation, entry, line, versions, parameters, arguments): each operation, the list entry it calls, the line its
 // errors report, the version words it writes, and its parameters as the header declares them.
 #define TAV_NVIDIA_NVENC_OPERATIONS(X)                                                                              \
@@ -282,6 +187,85 @@ Result NvEnc::call(const Words& words, const Accept& alsoSuccess, Args... args) 
     X(destroyMVBuffer, nvEncDestroyMVBuffer, 377, noVersions, (void* encoder, void* mvBuffer), (encoder, mvBuffer)) \
     X(runMotionEstimationOnly, nvEncRunMotionEstimationOnly, 387, versions(meOnlyParams, meOnlyParamsVersion),      \
       (void* encoder, _NV_ENC_MEONLY_PARAMS* meOnlyParams), (encoder, meOnlyParams))
+
+// Whether instance creation filled every entry that an operation calls. A list it reported as filled may still
+// lack some (a faulty or hostile driver); such a list is refused at load rather than called through.
+bool complete(const List& list) noexcept
+{
+#define TAV_NVIDIA_NVENC_FILLED(operation, entry, line, words, parameters, arguments) list.entry != nullptr &&
+    return TAV_NVIDIA_NVENC_OPERATIONS(TAV_NVIDIA_NVENC_FILLED) list.nvEncEncodePicture != nullptr;
+#undef TAV_NVIDIA_NVENC_FILLED
+}
+
+}  // namespace
+
+NvEnc& NvEnc::instance()
+{
+    static NvEnc nvenc;
+    return nvenc;
+}
+
+NvEnc::~NvEnc()
+{
+    // Unpublished and emptied before the library closes: a host's destructor that runs after this one and calls
+    // an operation then loads afresh instead of calling into the closed library.
+    static_cast<void>(functions_.unload([this](NvencFunctions* loaded) noexcept {
+        functionList_ = List{};
+        nvenc_free_functions(&loaded);
+        return BOOST_OUTCOME_V2_NAMESPACE::success();
+    }));
+}
+
+Result NvEnc::loadLib() noexcept
+{
+    return functions_.ensure([this](NvencFunctions*& loaded) noexcept -> Result {
+        // The loader publishes its record before filling it; this one is published only with a usable list.
+        if (nvenc_load_functions(&loaded, nullptr) != 0) {
+            return failure<detail::nvcodecheader_error_domain>("nvenc", sourceFile, openLine,
+                                                               boost::stacktrace::stacktrace());
+        }
+        // Start from an empty list, so that nothing an earlier, failed creation left in it survives.
+        functionList_ = List{};
+        functionList_.version = functionListVersion;
+        Result created =
+            wrapStatus(loaded->NvEncodeAPICreateInstance(&functionList_), sourceFile, createInstanceLine);
+        if (created.has_value() && !complete(functionList_)) {
+            // The driver lacks what the binding calls: reported as an unimplemented feature of instance creation.
+            created = wrapStatus(NV_ENC_ERR_UNIMPLEMENTED, sourceFile, createInstanceLine);
+        }
+        if (created.has_error()) {
+            // The list holds no usable entry points: close the library so that the next call starts over instead
+            // of calling through the list.
+            nvenc_free_functions(&loaded);
+        }
+        return created;
+    });
+}
+
+Result NvEnc::wrapStatus(NVENCSTATUS status, const char* file, int line) const noexcept
+{
+    if (status == NV_ENC_SUCCESS) {
+        return BOOST_OUTCOME_V2_NAMESPACE::success();
+    }
+    return failure<detail::nvenc_error_domain>(status, file, line, boost::stacktrace::stacktrace());
+}
+
+template <auto Entry, int Line, class Words, class Accept, class... Args>
+Result NvEnc::call(const Words& words, const Accept& alsoSuccess, Args... args) noexcept
+{
+    // Tested here first, so that a loaded binding goes straight to the call.
+    if (functions_.loaded() == nullptr) {
+        if (Result loaded = loadLib(); loaded.has_error()) {
+            return loaded;
+        }
+    }
+    words.write();
+    const NVENCSTATUS status = (functionList_.*Entry)(args...);
+    if (status == NV_ENC_SUCCESS || alsoSuccess(status)) {
+        return BOOST_OUTCOME_V2_NAMESPACE::success();
+    }
+    return wrapStatus(status, sourceFile, Line);
+}
 
 #define TAV_NVIDIA_NVENC_ARGUMENTS(...) __VA_ARGS__
 #define TAV_NVIDIA_NVENC_DEFINE(operation, entry, line, words, parameters, arguments)              \

@@ -35,6 +35,22 @@ constexpr bool describes(std::uint32_t version)
     return (version & 0xffffu) == sizeof(Params) && version >> 24 == (apiVersion & 0xffu);
 }
 
+// X(operation, entry, line, version, structure): each operation, the list entry it calls, the line its errors
+// report, the version word it writes, and the structure of its parameters.
+#define TAV_NVIDIA_NVFBC_OPERATIONS(X)                                                                           \
+    X(destroyHandle, nvFBCDestroyHandle, 94, 0x06010004, _NVFBC_DESTROY_HANDLE_PARAMS)                           \
+    X(bindContext, nvFBCBindContext, 101, 0x06010004, _NVFBC_BIND_CONTEXT_PARAMS)                                \
+    X(releaseContext, nvFBCReleaseContext, 108, 0x06010004, _NVFBC_RELEASE_CONTEXT_PARAMS)                       \
+    X(getStatus, nvFBCGetStatus, 115, 0x06010308, _NVFBC_GET_STATUS_PARAMS)                                      \
+    X(createCaptureSession, nvFBCCreateCaptureSession, 122, 0x0605003c, _NVFBC_CREATE_CAPTURE_SESSION_PARAMS)    \
+    X(destroyCaptureSession, nvFBCDestroyCaptureSession, 129, 0x06010004, _NVFBC_DESTROY_CAPTURE_SESSION_PARAMS) \
+    X(toSysSetUp, nvFBCToSysSetUp, 136, 0x06030030, _NVFBC_TOSYS_SETUP_PARAMS)                                   \
+    X(toSysGrabFrame, nvFBCToSysGrabFrame, 143, 0x06020018, _NVFBC_TOSYS_GRAB_FRAME_PARAMS)                      \
+    X(toCudaSetUp, nvFBCToCudaSetUp, 150, 0x06010008, _NVFBC_TOCUDA_SETUP_PARAMS)                                \
+    X(toCudaGrabFrame, nvFBCToCudaGrabFrame, 157, 0x06020020, _NVFBC_TOCUDA_GRAB_FRAME_PARAMS)                   \
+    X(toGLSetUp, nvFBCToGLSetUp, 164, 0x06020038, _NVFBC_TOGL_SETUP_PARAMS)                                      \
+    X(toGLGrabFrame, nvFBCToGLGrabFrame, 171, 0x06020020, _NVFBC_TOGL_GRAB_FRAME_PARAMS)
+
 // What stands in the last-error field when instance creation reported success but left an entry that the binding
 // calls empty; null when every such entry is filled.
 const char* missingEntryText(const NVFBC_API_FUNCTION_LIST& list) noexcept
@@ -43,20 +59,11 @@ const char* missingEntryText(const NVFBC_API_FUNCTION_LIST& list) noexcept
     if (list.entry == nullptr) {                            \
         return "NvFBCCreateInstance left " #entry " empty"; \
     }
+#define TAV_NVIDIA_NVFBC_REQUIRE_OPERATION(operation, entry, line, version, structure) TAV_NVIDIA_NVFBC_REQUIRE(entry)
     TAV_NVIDIA_NVFBC_REQUIRE(nvFBCGetLastErrorStr)
     TAV_NVIDIA_NVFBC_REQUIRE(nvFBCCreateHandle)
-    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCDestroyHandle)
-    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCGetStatus)
-    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCCreateCaptureSession)
-    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCDestroyCaptureSession)
-    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCToSysSetUp)
-    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCToSysGrabFrame)
-    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCToCudaSetUp)
-    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCToCudaGrabFrame)
-    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCBindContext)
-    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCReleaseContext)
-    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCToGLSetUp)
-    TAV_NVIDIA_NVFBC_REQUIRE(nvFBCToGLGrabFrame)
+    TAV_NVIDIA_NVFBC_OPERATIONS(TAV_NVIDIA_NVFBC_REQUIRE_OPERATION)
+#undef TAV_NVIDIA_NVFBC_REQUIRE_OPERATION
 #undef TAV_NVIDIA_NVFBC_REQUIRE
     return nullptr;
 }
@@ -161,22 +168,6 @@ CaptureResult NvFBC::call(unsigned long handle, Params* params) const noexcept
     }
     return wrapStatus(handle, status, sourceFile, Line);
 }
-
-// X(operation, entry, line, version, structure): each operation, the list entry it calls, the line its errors
-// report, the version word it writes, and the structure of its parameters.
-#define TAV_NVIDIA_NVFBC_OPERATIONS(X)                                                                           \
-    X(destroyHandle, nvFBCDestroyHandle, 94, 0x06010004, _NVFBC_DESTROY_HANDLE_PARAMS)                           \
-    X(bindContext, nvFBCBindContext, 101, 0x06010004, _NVFBC_BIND_CONTEXT_PARAMS)                                \
-    X(releaseContext, nvFBCReleaseContext, 108, 0x06010004, _NVFBC_RELEASE_CONTEXT_PARAMS)                       \
-    X(getStatus, nvFBCGetStatus, 115, 0x06010308, _NVFBC_GET_STATUS_PARAMS)                                      \
-    X(createCaptureSession, nvFBCCreateCaptureSession, 122, 0x0605003c, _NVFBC_CREATE_CAPTURE_SESSION_PARAMS)    \
-    X(destroyCaptureSession, nvFBCDestroyCaptureSession, 129, 0x06010004, _NVFBC_DESTROY_CAPTURE_SESSION_PARAMS) \
-    X(toSysSetUp, nvFBCToSysSetUp, 136, 0x06030030, _NVFBC_TOSYS_SETUP_PARAMS)                                   \
-    X(toSysGrabFrame, nvFBCToSysGrabFrame, 143, 0x06020018, _NVFBC_TOSYS_GRAB_FRAME_PARAMS)                      \
-    X(toCudaSetUp, nvFBCToCudaSetUp, 150, 0x06010008, _NVFBC_TOCUDA_SETUP_PARAMS)                                \
-    X(toCudaGrabFrame, nvFBCToCudaGrabFrame, 157, 0x06020020, _NVFBC_TOCUDA_GRAB_FRAME_PARAMS)                   \
-    X(toGLSetUp, nvFBCToGLSetUp, 164, 0x06020038, _NVFBC_TOGL_SETUP_PARAMS)                                      \
-    X(toGLGrabFrame, nvFBCToGLGrabFrame, 171, 0x06020020, _NVFBC_TOGL_GRAB_FRAME_PARAMS)
 
 #define TAV_NVIDIA_NVFBC_DEFINE(operation, entry, line, version, structure)          \
     CaptureResult NvFBC::operation(unsigned long handle, structure* params) noexcept \
