@@ -9,10 +9,9 @@ namespace tav::nvidia {
 namespace {
 
 using base::system_error2_detail::failure;
+constexpr const auto& sourceFile = detail::cudaSourceFile;
 using detail::cuda_error_domain;
 using detail::dl_error_domain;
-
-constexpr const char sourceFile[] = "src/cuda";
 
 // Distribution and container driver packages often install only the versioned name.
 constexpr const char unversionedName[] = "libcuda.so";
@@ -82,15 +81,15 @@ const char* driverText(CUresult (*getErrorString)(CUresult, const char**), CUres
 constexpr const char clearedTableText[] =
     "the binding's entry points were cleared; call unloadLib so that the next operation loads the driver again";
 
-Result clearedTable(int line) noexcept
+}  // namespace
+
+Result Cuda::clearedTableError(int line) const noexcept
 {
     // CUDA_ERROR_NOT_INITIALIZED, which the codec headers' CUresult does not name.
     constexpr auto notInitialized = static_cast<CUresult>(3);
     return failure<cuda_error_domain>(notInitialized, clearedTableText, sourceFile, line,
                                       boost::stacktrace::stacktrace());
 }
-
-}  // namespace
 
 namespace {
 
@@ -208,29 +207,6 @@ Result Cuda::wrapResult(CUresult status, const char* file, int line) const noexc
     return failure<cuda_error_domain>(status, text, file, line, boost::stacktrace::stacktrace());
 }
 
-template <auto Entry, int Line, class... Args>
-Result Cuda::call(Args... args) noexcept
-{
-    // A set entry means loaded, so the loaded path tests nothing else.
-    auto function = (entries_.*Entry).load(std::memory_order_acquire);
-    if (function == nullptr) {
-        if (Result loaded = loadLib(0); loaded.has_error()) {
-            return loaded;
-        }
-        function = (entries_.*Entry).load(std::memory_order_acquire);
-        // Loaded, yet empty: setFuncsToNullptr cleared the table.
-        if (function == nullptr) {
-            return clearedTable(Line);
-        }
-    }
-    // Success is answered here, so that the common case makes no further call.
-    const CUresult status = function(args...);
-    if (status == CUDA_SUCCESS) {
-        return success();
-    }
-    return wrapResult(status, sourceFile, Line);
-}
-
 constexpr int driverGetVersionLine = 123;
 Result Cuda::driverGetVersion(int* version) noexcept
 {
@@ -253,53 +229,5 @@ Result Cuda::driverGetVersion(int* version) noexcept
     }
     return wrapResult(status, sourceFile, driverGetVersionLine);
 }
-
-// X(operation, entry, line, parameters, arguments): each operation, the entry point it calls, the line its errors
-// report, and its parameters as the header declares them.
-#define TAV_NVIDIA_CUDA_OPERATIONS(X)                                                                               \
-    X(deviceGet, cuDeviceGet, 139, (CUdevice* device, int ordinal), (device, ordinal))                              \
-    X(deviceGetName, cuDeviceGetName, 148, (char* name, int length, CUdevice device), (name, length, device))       \
-    X(deviceGetCount, cuDeviceGetCount, 157, (int* count), (count))                                                 \
-    X(deviceTotalMem, cuDeviceTotalMem_v2, 166, (size_t* bytes, CUdevice device), (bytes, device))                  \
-    X(deviceGetAttribute, cuDeviceGetAttribute, 175, (int* value, CUdevice_attribute attribute, CUdevice device),   \
-      (value, attribute, device))                                                                                   \
-    X(ctxCreate, cuCtxCreate_v2, 184, (CUcontext* context, unsigned int flags, CUdevice device),                    \
-      (context, flags, device))                                                                                     \
-    X(ctxDestroy, cuCtxDestroy_v2, 193, (CUcontext context), (context))                                             \
-    X(ctxPushCurrent, cuCtxPushCurrent_v2, 202, (CUcontext context), (context))                                     \
-    X(ctxPopCurrent, cuCtxPopCurrent_v2, 211, (CUcontext* context), (context))                                      \
-    X(ctxSetCurrent, cuCtxSetCurrent, 220, (CUcontext context), (context))                                          \
-    X(ctxGetCurrent, cuCtxGetCurrent, 229, (CUcontext* context), (context))                                         \
-    X(ctxGetDevice, cuCtxGetDevice, 238, (CUdevice* device), (device))                                              \
-    X(ctxSynchronize, cuCtxSynchronize, 247, (), ())                                                                \
-    X(memAlloc, cuMemAlloc_v2, 256, (CUdeviceptr* pointer, size_t bytes), (pointer, bytes))                         \
-    X(memFree, cuMemFree_v2, 265, (CUdeviceptr pointer), (pointer))                                                 \
-    X(memcpyHtoD, cuMemcpyHtoD_v2, 274, (CUdeviceptr destination, const void* source, size_t bytes),                \
-      (destination, source, bytes))                                                                                 \
-    X(memcpyDtoH, cuMemcpyDtoH_v2, 283, (void* destination, CUdeviceptr source, size_t bytes),                      \
-      (destination, source, bytes))                                                                                 \
-    X(memcpyDtoHAsync, cuMemcpyDtoHAsync_v2, 292,                                                                   \
-      (void* destination, CUdeviceptr source, size_t bytes, CUstream stream), (destination, source, bytes, stream)) \
-    X(memcpyDtoDAsync, cuMemcpyDtoDAsync_v2, 301,                                                                   \
-      (CUdeviceptr destination, CUdeviceptr source, size_t bytes, CUstream stream),                                 \
-      (destination, source, bytes, stream))                                                                         \
-    X(memcpy2D, cuMemcpy2D_v2, 310, (const CUDA_MEMCPY2D* copy), (copy))                                            \
-    X(memcpy2DAsync, cuMemcpy2DAsync_v2, 319, (const CUDA_MEMCPY2D* copy, CUstream stream), (copy, stream))         \
-    X(memcpy3DAsync, cuMemcpy3DAsync_v2, 328, (const CUDA_MEMCPY3D* copy, CUstream stream), (copy, stream))         \
-    X(memcpy3DPeerAsync, cuMemcpy3DPeerAsync, 337, (const CUDA_MEMCPY3D_PEER* copy, CUstream stream),               \
-      (copy, stream))                                                                                               \
-    X(memsetD8Async, cuMemsetD8Async, 346, (CUdeviceptr destination, unsigned char value, size_t count,             \
-      CUstream stream), (destination, value, count, stream))                                                        \
-    X(memsetD2D8Async, cuMemsetD2D8Async, 355, (CUdeviceptr destination, size_t pitch, unsigned char value,         \
-      size_t width, size_t height, CUstream stream), (destination, pitch, value, width, height, stream))            \
-    X(streamCreate, cuStreamCreate, 364, (CUstream* stream, unsigned int flags), (stream, flags))                   \
-    X(streamSynchronize, cuStreamSynchronize, 373, (CUstream stream), (stream))                                     \
-    X(streamDestroy, cuStreamDestroy_v2, 382, (CUstream stream), (stream))
-
-#define TAV_NVIDIA_CUDA_DEFINE(operation, entry, line, parameters, arguments) \
-    Result Cuda::operation parameters noexcept { return call<&EntryPoints::entry, line> arguments; }
-TAV_NVIDIA_CUDA_OPERATIONS(TAV_NVIDIA_CUDA_DEFINE)
-#undef TAV_NVIDIA_CUDA_DEFINE
-#undef TAV_NVIDIA_CUDA_OPERATIONS
 
 }  // namespace tav::nvidia

@@ -34,9 +34,13 @@ CuVid& CuVid::instance() noexcept
 
 CuVid::~CuVid()
 {
-    // Unpublished before it is freed: a host's destructor that runs after this one and calls an operation then
-    // loads afresh instead of reading the freed table.
-    static_cast<void>(functions_.unload([](CuvidFunctions* functions) noexcept {
+    // The entries are cleared and the table unpublished before it is freed: a host's destructor that runs after
+    // this one and calls an operation then loads afresh instead of calling into the closed library.
+    static_cast<void>(functions_.unload([this](CuvidFunctions* functions) noexcept {
+#define TAV_NVIDIA_CUVID_CLEAR(operation, entry, line, parameters, arguments) \
+    entries_.entry.store(nullptr, std::memory_order_relaxed);
+        TAV_NVIDIA_CUVID_OPERATIONS(TAV_NVIDIA_CUVID_CLEAR)
+#undef TAV_NVIDIA_CUVID_CLEAR
         cuvid_free_functions(&functions);
         return BOOST_OUTCOME_V2_NAMESPACE::success();
     }));
@@ -44,7 +48,7 @@ CuVid::~CuVid()
 
 Result CuVid::loadLib()
 {
-    return functions_.ensure([](CuvidFunctions*& functions) -> Result {
+    return functions_.ensure([this](CuvidFunctions*& functions) -> Result {
         // The loader publishes its table before filling it, so it fills one of its own here, which is published
         // only once complete.
         int status = 0;
@@ -59,6 +63,11 @@ Result CuVid::loadLib()
         if (status != 0) {
             return loadFailure();
         }
+        // Published for the operations before the table itself is, so that a binding seen loaded has its entries.
+#define TAV_NVIDIA_CUVID_PUBLISH(operation, entry, line, parameters, arguments) \
+    entries_.entry.store(functions->entry, std::memory_order_release);
+        TAV_NVIDIA_CUVID_OPERATIONS(TAV_NVIDIA_CUVID_PUBLISH)
+#undef TAV_NVIDIA_CUVID_PUBLISH
         return BOOST_OUTCOME_V2_NAMESPACE::success();
     });
 }
@@ -72,50 +81,10 @@ Result CuVid::loadForOperation() noexcept
     }
 }
 
-template <auto Entry, int Line, class... Args>
-Result CuVid::call(Args... args) noexcept
+Result CuVid::wrapStatus(CUresult status, int line) const noexcept
 {
-    // Tested here first, so that a loaded binding goes straight to the call.
-    CuvidFunctions* functions = functions_.loaded();
-    if (functions == nullptr) {
-        if (Result loaded = loadForOperation(); !loaded) {
-            return loaded;
-        }
-        functions = functions_.loaded();
-    }
-    const CUresult status = (functions->*Entry)(args...);
-    if (status == CUDA_SUCCESS) {
-        return BOOST_OUTCOME_V2_NAMESPACE::success();
-    }
     // Only the status conversion is borrowed from the CUDA binding; the CUDA driver is not loaded for it.
-    const Cuda& cuda = Cuda::instance();
-    return cuda.wrapResult(status, sourceFile, Line);
+    return Cuda::instance().wrapResult(status, sourceFile, line);
 }
-
-// X(operation, entry, line, parameters, arguments): each operation, the table entry it calls, the line its errors
-// report, and its parameters as the header declares them.
-#define TAV_NVIDIA_CUVID_OPERATIONS(X)                                                                            \
-    X(createDecoder, cuvidCreateDecoder, 38, (void** decoder, _CUVIDDECODECREATEINFO* createInfo),                \
-      (decoder, createInfo))                                                                                      \
-    X(destroyDecoder, cuvidDestroyDecoder, 47, (void* decoder), (decoder))                                        \
-    X(decodePicture, cuvidDecodePicture, 56, (void* decoder, _CUVIDPICPARAMS* picParams), (decoder, picParams))   \
-    X(mapVideoFrame, cuvidMapVideoFrame, 65, (void* decoder, int picIndex, unsigned long long* devicePointer,     \
-      unsigned int* pitch, _CUVIDPROCPARAMS* procParams), (decoder, picIndex, devicePointer, pitch, procParams))  \
-    X(unmapVideoFrame, cuvidUnmapVideoFrame, 74, (void* decoder, unsigned long long devicePointer),               \
-      (decoder, devicePointer))                                                                                   \
-    X(ctxLockCreate, cuvidCtxLockCreate, 83, (_CUcontextlock_st** lock, CUctx_st* context), (lock, context))      \
-    X(ctxLockDestroy, cuvidCtxLockDestroy, 92, (_CUcontextlock_st* lock), (lock))                                 \
-    X(ctxLock, cuvidCtxLock, 101, (_CUcontextlock_st* lock, unsigned int flags), (lock, flags))                   \
-    X(ctxUnlock, cuvidCtxUnlock, 110, (_CUcontextlock_st* lock, unsigned int flags), (lock, flags))               \
-    X(createVideoParser, cuvidCreateVideoParser, 119, (void** parser, _CUVIDPARSERPARAMS* parserParams),          \
-      (parser, parserParams))                                                                                     \
-    X(parseVideoData, cuvidParseVideoData, 128, (void* parser, _CUVIDSOURCEDATAPACKET* packet), (parser, packet)) \
-    X(destroyVideoParser, cuvidDestroyVideoParser, 137, (void* parser), (parser))
-
-#define TAV_NVIDIA_CUVID_DEFINE(operation, entry, line, parameters, arguments) \
-    Result CuVid::operation parameters noexcept { return call<&CuvidFunctions::entry, line> arguments; }
-TAV_NVIDIA_CUVID_OPERATIONS(TAV_NVIDIA_CUVID_DEFINE)
-#undef TAV_NVIDIA_CUVID_DEFINE
-#undef TAV_NVIDIA_CUVID_OPERATIONS
 
 }  // namespace tav::nvidia

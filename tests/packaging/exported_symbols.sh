@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The library exports its public interface and nothing else: every dynamic symbol it defines must match the
 # allow-list, and the interface's entry points must be there.
-#   exported_symbols.sh LIBRARY
+#   exported_symbols.sh LIBRARY INCLUDE_DIRECTORY
 set -uo pipefail
 
 library=$1
+include=$2
 symbols=$(nm -D --defined-only -C "$library" | cut -d' ' -f3-)
 
 allowed='^(tav::|make_status_code\(|typeinfo for tav::|typeinfo name for tav::|vtable for tav::|guard variable for tav::)'
@@ -35,6 +36,24 @@ for domain in dl cuda nvcodecheader nvenc nvfbc; do
     required+=("tav::base::system_error2_detail::base_value_type<tav::nvidia::detail::${domain}_error_domain::value_type>::diagnosticInformation() const")
     # The domains' behaviour is instantiated in the library only; a host that does not inline its constructor calls it.
     required+=("tav::base::system_error2_detail::error_domain<tav::nvidia::detail::${domain}_error_domain>::error_domain(unsigned long long)")
+done
+# The operations are inline in the headers; the library still exports each one, for hosts that call it out of line.
+# Their names come from the headers' operation tables (rows "X(operation, ...").
+for binding in Cuda:cuda CuVid:cuvid NvEnc:nvenc; do
+    class=${binding%%:*}
+    operations=$(grep -oE '^ *X\([a-zA-Z0-9]+,' "$include/tav/nvidia/${binding#*:}" | sed -E 's/^ *X\(([a-zA-Z0-9]+),/\1/')
+    if [ -z "$operations" ]; then
+        echo "no operation table found for $class"
+        status=1
+    fi
+    # The one encoder operation outside the table.
+    [ "$class" = NvEnc ] && operations+=" encodePicture"
+    for operation in $operations; do
+        if ! grep -q -- "^tav::nvidia::$class::$operation(" <<<"$symbols"; then
+            echo "operation not exported: tav::nvidia::$class::$operation"
+            status=1
+        fi
+    done
 done
 for symbol in "${required[@]}"; do
     if ! grep -Fxq -- "$symbol" <<<"$symbols"; then
