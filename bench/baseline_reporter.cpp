@@ -22,9 +22,20 @@ std::map<std::string, double>& measured()
     return times;
 }
 
+// Also the mean or median of the repetitions, for their aggregate runs.
 double nanosecondsPerIteration(const benchmark::BenchmarkReporter::Run& run)
 {
-    return run.cpu_accumulated_time / static_cast<double>(run.iterations) * 1e9;
+    return run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e9;
+}
+
+// Iterations and the mean and median of repetitions compare with their like; a spread does not.
+bool comparable(const benchmark::BenchmarkReporter::Run& run)
+{
+    if (run.error_occurred || run.iterations == 0) {
+        return false;
+    }
+    return run.run_type == benchmark::BenchmarkReporter::Run::RT_Iteration || run.aggregate_name == "mean" ||
+           run.aggregate_name == "median";
 }
 
 void addComparison(benchmark::BenchmarkReporter::Run& run)
@@ -66,7 +77,7 @@ void BaselineReporter::ReportRuns(const std::vector<Run>& runs)
 {
     std::vector<Run> compared = runs;
     for (Run& run : compared) {
-        if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0) {
+        if (comparable(run)) {
             addComparison(run);
         }
     }
