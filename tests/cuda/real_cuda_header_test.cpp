@@ -1,4 +1,4 @@
-// A host that includes the real cuda.h before the binding's header, as the binding's header asks. The toolkit is no
+// A host that includes the real cuda.h before the bindings' headers, as those headers ask. The toolkit is no
 // dependency: where the build found no cuda.h, this translation unit declares what cuda.h declares, the way cuda.h
 // does, under the same guard macros.
 #ifdef TAV_TEST_REAL_CUDA_H
@@ -100,14 +100,17 @@ typedef CUDA_MEMCPY3D_PEER_v1 CUDA_MEMCPY3D_PEER;
 #endif
 
 #include <tav/nvidia/cuda>
+#include <tav/nvidia/cuvid>
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <type_traits>
 
 namespace {
 
 using tav::nvidia::Cuda;
+using tav::nvidia::CuVid;
 using tav::nvidia::Result;
 
 // The binding's interface is stated in the host's own types.
@@ -124,6 +127,18 @@ TEST(CudaWithTheRealHeader, UsesTheHostsTypes)
     const Result result = Cuda::instance().wrapResult(CUDA_ERROR_NOT_INITIALIZED, "host", 1);
     ASSERT_TRUE(result.has_error());
     EXPECT_EQ(result.error().message().c_str(), std::string("CUDA failed: code 3"));
+}
+
+// The operations are compiled here, in the host's types; without a driver they report the failed load.
+TEST(CudaWithTheRealHeader, InlineOperationsReportTheFailedLoad)
+{
+    const Result synchronized = Cuda::instance().ctxSynchronize();
+    ASSERT_TRUE(synchronized.has_error());
+    EXPECT_EQ(std::string(synchronized.error().message().c_str()).rfind("dlopen() failed: libcuda.so: ", 0), 0u);
+
+    const Result unlocked = CuVid::instance().ctxUnlock(nullptr, 0);
+    ASSERT_TRUE(unlocked.has_error());
+    EXPECT_EQ(unlocked.error().message().c_str(), std::string("Failed to open cuvid"));
 }
 
 }  // namespace
