@@ -20,6 +20,9 @@ constexpr const auto& sourceFile = detail::nvencSourceFile;
 constexpr int openLine = 38;
 constexpr int createInstanceLine = 41;
 
+// The bits of a version word that hold the API version.
+constexpr std::uint32_t apiVersionBits = 0x0f0000ff;
+
 // The header's structures are the ones the 8.1 driver expects only while their revision and flag bits agree with
 // the words the binding writes, which is checked here against the header the library is built with.
 constexpr bool matchesHeader(std::uint32_t word, std::uint32_t headerWord)
