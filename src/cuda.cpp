@@ -2,7 +2,6 @@
 #include <tav/nvidia/dlerrordomain>
 
 #include <dlfcn.h>
-#include <spdlog/spdlog.h>
 
 namespace tav::nvidia {
 
@@ -13,6 +12,7 @@ constexpr const auto& sourceFile = detail::cudaSourceFile;
 using detail::cuda_error_domain;
 using detail::dl_error_domain;
 
+constexpr int openLine = 61;
 // Distribution and container driver packages often install only the versioned name.
 constexpr const char unversionedName[] = "libcuda.so";
 constexpr const char versionedName[] = "libcuda.so.1";
@@ -23,7 +23,6 @@ Result success() noexcept { return BOOST_OUTCOME_V2_NAMESPACE::success(); }
 // the driver sees the loader's complaint about "libcuda.so".
 Result openDriver(void*& handle, const char*& name) noexcept
 {
-    constexpr int openLine = 61;
     handle = dlopen(unversionedName, RTLD_NOW);
     if (handle != nullptr) {
         name = unversionedName;
@@ -91,35 +90,25 @@ Result Cuda::clearedTableError(int line) const noexcept
                                       boost::stacktrace::stacktrace());
 }
 
-namespace {
-
-// spdlog's registry, which owns the default logger, comes into being on first use and goes away in the reverse
-// order of construction at exit. The binding's destructor may write a record (a failing dlclose makes an error), so
-// the registry is made to exist before the binding does, and thus outlives it.
-bool registryBuilt() noexcept
-{
-    try {
-        static_cast<void>(spdlog::default_logger_raw());
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
-}  // namespace
-
 Cuda& Cuda::instance() noexcept
 {
-    [[maybe_unused]] static const bool registryFirst = registryBuilt();
     static Cuda cuda;
     return cuda;
 }
 
-Cuda::~Cuda() { static_cast<void>(unloadLib()); }
+Cuda::~Cuda()
+{
+    library_.release([this](void* handle) noexcept { return close(handle); });
+}
 
 Result Cuda::loadLib(unsigned int flags) noexcept
 {
-    return library_.ensure([this, flags](void*& handle) noexcept { return load(flags, handle); });
+    return library_.ensure([this, flags](void*& handle) noexcept { return load(flags, handle); },
+                           []() noexcept {
+                               return failure<dl_error_domain>(unversionedName, "dlopen", nullptr,
+                                                               detail::loadUnderWayText, sourceFile, openLine,
+                                                               boost::stacktrace::stacktrace());
+                           });
 }
 
 Result Cuda::load(unsigned int flags, void*& handle) noexcept
@@ -169,18 +158,21 @@ Result Cuda::load(unsigned int flags, void*& handle) noexcept
 
 Result Cuda::unloadLib() noexcept
 {
+    return library_.unload([this](void* handle) noexcept { return close(handle); });
+}
+
+Result Cuda::close(void* handle) noexcept
+{
     // Forgotten before closing, whatever dlclose says; the table is cleared because a set entry means loaded to
     // the operations, and getErrorString, which other bindings reach without loading, must never call into a
     // closed library.
-    return library_.unload([this](void* handle) noexcept {
-        setFuncsToNullptr();
-        constexpr int closeLine = 100;
-        if (dlclose(handle) == 0) {
-            return success();
-        }
-        return failure<dl_error_domain>(libraryName_, "dlclose", nullptr, dlerror(), sourceFile, closeLine,
-                                        boost::stacktrace::stacktrace());
-    });
+    setFuncsToNullptr();
+    constexpr int closeLine = 100;
+    if (dlclose(handle) == 0) {
+        return success();
+    }
+    return failure<dl_error_domain>(libraryName_, "dlclose", nullptr, dlerror(), sourceFile, closeLine,
+                                    boost::stacktrace::stacktrace());
 }
 
 void Cuda::setFuncsToNullptr() noexcept

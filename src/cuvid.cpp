@@ -5,6 +5,8 @@
 #include <tav/nvidia/cuda>
 #include <tav/nvidia/nvcodecheadererrordomain>
 
+#include <tav/base/logrecord>
+
 #include <boost/stacktrace.hpp>
 
 #include <new>
@@ -16,10 +18,11 @@ namespace {
 // Errors name this file by this text, whatever the file is called on disk.
 constexpr char sourceFile[] = "src/cuvid";
 
+constexpr int loadLine = 26;
+
 // What was missing has gone to the log through the loader's failure hook; the error names the component.
 Result loadFailure() noexcept
 {
-    constexpr int loadLine = 26;
     return base::system_error2_detail::failure<detail::nvcodecheader_error_domain>(
         "cuvid", sourceFile, loadLine, boost::stacktrace::stacktrace());
 }
@@ -36,14 +39,14 @@ CuVid::~CuVid()
 {
     // The entries are cleared and the table unpublished before it is freed: a host's destructor that runs after
     // this one and calls an operation then loads afresh instead of calling into the closed library.
-    static_cast<void>(functions_.unload([this](CuvidFunctions* functions) noexcept {
+    functions_.release([this](CuvidFunctions* functions) noexcept {
 #define TAV_NVIDIA_CUVID_CLEAR(operation, entry, line, parameters, arguments) \
     entries_.entry.store(nullptr, std::memory_order_relaxed);
         TAV_NVIDIA_CUVID_OPERATIONS(TAV_NVIDIA_CUVID_CLEAR)
 #undef TAV_NVIDIA_CUVID_CLEAR
         cuvid_free_functions(&functions);
         return BOOST_OUTCOME_V2_NAMESPACE::success();
-    }));
+    });
 }
 
 Result CuVid::loadLib()
@@ -69,6 +72,10 @@ Result CuVid::loadLib()
         TAV_NVIDIA_CUVID_OPERATIONS(TAV_NVIDIA_CUVID_PUBLISH)
 #undef TAV_NVIDIA_CUVID_PUBLISH
         return BOOST_OUTCOME_V2_NAMESPACE::success();
+    }, []() noexcept {
+        // Reported like a load that the loader could not do, with the reason where the loader's would be.
+        base::writeLogRecord(sourceFile, loadLine, "loadLib", base::LogLevel::error, detail::loadUnderWayText);
+        return loadFailure();
     });
 }
 

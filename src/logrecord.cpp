@@ -2,9 +2,40 @@
 
 #include <spdlog/spdlog.h>
 
+#include <atomic>
+
 namespace tav::base {
 
 namespace {
+
+// spdlog's registry, which owns the default logger, is a static of libspdlog: it comes into being on first use and
+// is destroyed at exit in the reverse order of construction, and reading the default logger after that reads freed
+// memory. Bindings and host objects may make errors at any time during exit, so this object, constructed as the
+// library is loaded, first makes the registry exist: the registry then outlives it, and every binding and host
+// object constructed after the library was loaded is destroyed before it. Once it is gone, records are dropped.
+class RegistryLifetime {
+public:
+    RegistryLifetime() noexcept
+    {
+        try {
+            static_cast<void>(spdlog::default_logger_raw());
+            alive_.store(true, std::memory_order_release);
+        } catch (...) {
+            // Without a registry there is no logger to write to.
+        }
+    }
+    RegistryLifetime(const RegistryLifetime&) = delete;
+    RegistryLifetime& operator=(const RegistryLifetime&) = delete;
+    ~RegistryLifetime() { alive_.store(false, std::memory_order_release); }
+
+    static bool alive() noexcept { return alive_.load(std::memory_order_acquire); }
+
+private:
+    // Constant-initialised, so that it reads false before this object is constructed and after it is destroyed.
+    static inline std::atomic<bool> alive_{false};
+};
+
+const RegistryLifetime registryLifetime;
 
 spdlog::level::level_enum toSpdlog(LogLevel level) noexcept
 {
@@ -25,6 +56,9 @@ spdlog::level::level_enum toSpdlog(LogLevel level) noexcept
 
 void writeLogRecord(const char* file, int line, const char* function, LogLevel level, std::string_view text) noexcept
 {
+    if (!RegistryLifetime::alive()) {
+        return;
+    }
     try {
         if (spdlog::logger* logger = spdlog::default_logger_raw()) {
             logger->log(spdlog::source_loc{file, line, function}, toSpdlog(level), "{}", text);

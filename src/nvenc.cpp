@@ -4,6 +4,8 @@
 
 #include "codecheaderloader.h"
 
+#include <tav/base/logrecord>
+
 #include <cstdint>
 #include <type_traits>
 
@@ -19,6 +21,12 @@ using namespace detail::nvenc81;
 constexpr const auto& sourceFile = detail::nvencSourceFile;
 constexpr int openLine = 38;
 constexpr int createInstanceLine = 41;
+
+// What was missing has gone to the log through the loader's failure hook; the error names the component.
+Result openFailure() noexcept
+{
+    return failure<detail::nvcodecheader_error_domain>("nvenc", sourceFile, openLine, boost::stacktrace::stacktrace());
+}
 
 // The bits of a version word that hold the API version.
 constexpr std::uint32_t apiVersionBits = 0x0f0000ff;
@@ -70,11 +78,11 @@ NvEnc::~NvEnc()
 {
     // Unpublished and emptied before the library closes: a host's destructor that runs after this one and calls
     // an operation then loads afresh instead of calling into the closed library.
-    static_cast<void>(functions_.unload([this](NvencFunctions* loaded) noexcept {
+    functions_.release([this](NvencFunctions* loaded) noexcept {
         functionList_ = List{};
         nvenc_free_functions(&loaded);
         return BOOST_OUTCOME_V2_NAMESPACE::success();
-    }));
+    });
 }
 
 Result NvEnc::loadLib() noexcept
@@ -82,8 +90,7 @@ Result NvEnc::loadLib() noexcept
     return functions_.ensure([this](NvencFunctions*& loaded) noexcept -> Result {
         // The loader publishes its record before filling it; this one is published only with a usable list.
         if (nvenc_load_functions(&loaded, nullptr) != 0) {
-            return failure<detail::nvcodecheader_error_domain>("nvenc", sourceFile, openLine,
-                                                               boost::stacktrace::stacktrace());
+            return openFailure();
         }
         // Start from an empty list, so that nothing an earlier, failed creation left in it survives.
         functionList_ = List{};
@@ -100,6 +107,10 @@ Result NvEnc::loadLib() noexcept
             nvenc_free_functions(&loaded);
         }
         return created;
+    }, []() noexcept {
+        // Reported like a load that the loader could not do, with the reason where the loader's would be.
+        base::writeLogRecord(sourceFile, openLine, "loadLib", base::LogLevel::error, detail::loadUnderWayText);
+        return openFailure();
     });
 }
 

@@ -18,6 +18,7 @@ using detail::nvfbc_error_domain;
 constexpr const char sourceFile[] = "src/nvfbc";
 constexpr const char libraryName[] = "libnvidia-fbc.so.1";
 constexpr const char createInstanceName[] = "NvFBCCreateInstance";
+constexpr int openLine = 36;
 
 // NVFBC_VERSION: minor version in the low byte, major in the next.
 constexpr std::uint32_t apiVersion = 0x106;
@@ -82,7 +83,6 @@ NvFBC& NvFBC::instance() noexcept
 Result NvFBC::loadLib() noexcept
 {
     return library_.ensure([this](void*& opened) noexcept -> Result {
-        constexpr int openLine = 36;
         opened = dlopen(libraryName, RTLD_NOW);
         if (opened == nullptr) {
             return failure<dl_error_domain>(libraryName, "dlopen", nullptr, dlerror(), sourceFile, openLine,
@@ -116,6 +116,9 @@ Result NvFBC::loadLib() noexcept
                                                        createInstanceLine, boost::stacktrace::stacktrace()));
         }
         return BOOST_OUTCOME_V2_NAMESPACE::success();
+    }, []() noexcept {
+        return failure<dl_error_domain>(libraryName, "dlopen", nullptr, detail::loadUnderWayText, sourceFile,
+                                        openLine, boost::stacktrace::stacktrace());
     });
 }
 

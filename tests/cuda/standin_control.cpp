@@ -34,6 +34,7 @@ struct State {
     TextMode textMode = TextMode::text;
     std::string text = "stand-in error text";
     std::atomic<int> initDelay{0};
+    std::atomic<void (*)()> initHook{nullptr};
     std::atomic<int> opened{0};
     std::atomic<int> closed{0};
 };
@@ -55,6 +56,7 @@ void reset()
     s.textMode = TextMode::text;
     s.text = "stand-in error text";
     s.initDelay = 0;
+    s.initHook = nullptr;
 }
 
 void setStatus(Entry entry, int status)
@@ -73,6 +75,8 @@ void setErrorText(TextMode mode, const char* text)
 }
 
 void setInitDelayMilliseconds(int milliseconds) { state().initDelay = milliseconds; }
+
+void setInitHook(void (*hook)()) { state().initHook = hook; }
 
 std::vector<Call> calls()
 {
@@ -126,6 +130,7 @@ const char* errorText()
 }
 
 int initDelayMilliseconds() { return state().initDelay; }
+void (*initHook())() { return state().initHook; }
 void noteOpened() { ++state().opened; }
 void noteClosed() { ++state().closed; }
 

@@ -47,6 +47,8 @@ void setStatus(Entry entry, int status);
 void setErrorText(TextMode mode, const char* text = nullptr);
 // cuInit waits this long before answering, which widens the window of a race on the first load.
 void setInitDelayMilliseconds(int milliseconds);
+// Runs inside cuInit, on the thread that calls it, before cuInit answers; null for none.
+void setInitHook(void (*hook)());
 std::vector<Call> calls();
 std::vector<Call> calls(Entry entry);
 // How often the stand-in was loaded into and removed from the process (its constructor and destructor).
@@ -58,6 +60,7 @@ int recordCall(Entry entry, std::initializer_list<std::uint64_t> arguments);
 TextMode errorTextMode();
 const char* errorText();
 int initDelayMilliseconds();
+void (*initHook())();
 void noteOpened();
 void noteClosed();
 

@@ -31,6 +31,9 @@ __attribute__((destructor)) void closed() { control::noteClosed(); }
 TAV_STANDIN_EXPORT CUresult cuInit(unsigned int flags)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(control::initDelayMilliseconds()));
+    if (void (*hook)() = control::initHook()) {
+        hook();
+    }
     return record(Entry::cuInit, flags);
 }
 

@@ -37,6 +37,8 @@ struct StandInState {
     NVENCSTATUS entryStatus = NV_ENC_SUCCESS;
     // Entries (offsets in NV_ENCODE_API_FUNCTION_LIST) that a successful instance creation leaves empty.
     std::vector<std::size_t> entriesLeftEmpty;
+    // Runs inside instance creation, on the thread that calls it, before it answers; null for none.
+    void (*createInstanceHook)() = nullptr;
     std::vector<EntryCall> calls;
 };
 

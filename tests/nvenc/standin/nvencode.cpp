@@ -110,6 +110,9 @@ __attribute__((visibility("default"))) NVENCSTATUS NVENCAPI NvEncodeAPICreateIns
 {
     constexpr std::uint32_t functionListVersion = 0x71020008;
     ++standIn().createInstanceCalls;
+    if (standIn().createInstanceHook != nullptr) {
+        standIn().createInstanceHook();
+    }
     if (functionList == nullptr) {
         return NV_ENC_ERR_INVALID_PTR;
     }
