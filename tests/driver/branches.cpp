@@ -1,5 +1,7 @@
 #include "branches.h"
 
+#include "support.h"
+
 #include <cstdlib>
 #include <stdexcept>
 
@@ -7,6 +9,7 @@ namespace tav::test::driver {
 namespace {
 
 constexpr char noDevice[] = "CUDA failed: no CUDA-capable device is detected";
+constexpr int cudaUnknown = 999;
 constexpr int apiVersionMismatch = 1;
 constexpr int invalidVersion = 15;
 constexpr int xError = 10;
@@ -16,21 +19,21 @@ constexpr int newerStatus = 17;
 constexpr char noVulkan[] =
     "NvFBC failed: Unknown - Unable to load Vulkan loader 'libvulkan.so.1' and ICD 'libGLX_nvidia.so.0'";
 
-// clang-format off
+// The fields in the order of Branch: number; cuInit(0)'s status and message, whether it keeps libcuda open; what
+// the decoder lacks; the encoder's status at 8.1, what it lacks, its highest API; capture's instance status at 1.6,
+// createHandle's status and message.
 const Branch branches[] = {
-    // branch, cuInit(0), kept open; decoder lacks; encoder: 8.1 list, lacks, highest API; capture: instance, handle
-    {340, 100, noDevice, false, "cuvidGetDecodeStatus",
+    {340, cudaNoDevice, noDevice, false, "cuvidGetDecodeStatus",
      invalidVersion, "NvEncodeAPIGetMaxSupportedVersion", 0, 0, apiVersionMismatch, 0, nullptr},
-    {390, 999, "CUDA failed: unknown error", false, "cuvidGetDecodeStatus",
+    {390, cudaUnknown, "CUDA failed: unknown error", false, "cuvidGetDecodeStatus",
      0, nullptr, 8, 1, apiVersionMismatch, 0, nullptr},
-    {418, 100, noDevice, false, nullptr, 0, nullptr,  9, 0, 0, xError, noDisplay},
-    {470, 100, noDevice, false, nullptr, 0, nullptr, 11, 1, 0, xError, noDisplay},
-    {525, 100, noDevice, false, nullptr, 0, nullptr, 12, 0, 0, newerStatus, noVulkan},
-    {535, 100, noDevice, false, nullptr, 0, nullptr, 12, 1, 0, newerStatus, noVulkan},
-    {550, 100, noDevice, true,  nullptr, 0, nullptr, 12, 2, 0, newerStatus, noVulkan},
-    {555, 100, noDevice, false, nullptr, 0, nullptr, 12, 2, 0, xError, noDisplay},
+    {418, cudaNoDevice, noDevice, false, nullptr, 0, nullptr,  9, 0, 0, xError, noDisplay},
+    {470, cudaNoDevice, noDevice, false, nullptr, 0, nullptr, 11, 1, 0, xError, noDisplay},
+    {525, cudaNoDevice, noDevice, false, nullptr, 0, nullptr, 12, 0, 0, newerStatus, noVulkan},
+    {535, cudaNoDevice, noDevice, false, nullptr, 0, nullptr, 12, 1, 0, newerStatus, noVulkan},
+    {550, cudaNoDevice, noDevice, true,  nullptr, 0, nullptr, 12, 2, 0, newerStatus, noVulkan},
+    {555, cudaNoDevice, noDevice, false, nullptr, 0, nullptr, 12, 2, 0, xError, noDisplay},
 };
-// clang-format on
 
 }  // namespace
 

@@ -89,22 +89,9 @@ std::string joined(const std::vector<int>& numbers)
     return out.str();
 }
 
-// Whether the decoder loads on this branch; where it does not, checks that the call failed to load it, and that
-// each load attempt logged the entry point the library lacks.
 bool loads(const tav::nvidia::Result& result, const LogCapture& capture)
 {
-    const char* missing = branch().cuvidMissing;
-    if (missing == nullptr) {
-        return true;
-    }
-    EXPECT_EQ(domainOf(result), "nvcodecheader error domain");
-    EXPECT_EQ(messageOf(result), "Failed to open cuvid");
-    const auto errors = capture.records(spdlog::level::err);
-    EXPECT_FALSE(errors.empty());
-    for (const LogRecord& error : errors) {
-        EXPECT_EQ(error.text, "Cannot load " + std::string(missing) + "\n");
-    }
-    return false;
+    return driver::loads(result, capture, "cuvid", branch().cuvidMissing);
 }
 
 TEST(CuVidDriver, ParsesTheFixtureAsFfprobeDescribesIt)

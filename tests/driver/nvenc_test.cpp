@@ -53,22 +53,9 @@ NV_ENC_OPEN_ENCODE_SESSION_EX_PARAMS cudaSession(void* device)
     return params;
 }
 
-// Whether the encoder loads on this branch; where it does not, checks that the call failed to load it, and that
-// each load attempt logged the entry point the library lacks.
 bool loads(const tav::nvidia::Result& result, const LogCapture& capture)
 {
-    const char* missing = branch().nvencMissing;
-    if (missing == nullptr) {
-        return true;
-    }
-    EXPECT_EQ(domainOf(result), "nvcodecheader error domain");
-    EXPECT_EQ(messageOf(result), "Failed to open nvenc");
-    const auto errors = capture.records(spdlog::level::err);
-    EXPECT_FALSE(errors.empty());
-    for (const LogRecord& error : errors) {
-        EXPECT_EQ(error.text, "Cannot load " + std::string(missing) + "\n");
-    }
-    return false;
+    return driver::loads(result, capture, "nvenc", branch().nvencMissing);
 }
 
 void expectError(const tav::nvidia::Result& result, NVENCSTATUS status, const std::string& message)

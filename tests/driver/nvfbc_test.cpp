@@ -112,7 +112,8 @@ TEST(NvFBCDriver, CreateHandleFailsWithTheLibrarysStatusAndText)
         EXPECT_TRUE(warnings.empty()) << warnings[0].text;
     }
 
-    // The operations on the handle the library left reach the library, which does not know it.
+    // The operations on the handle the library left reach the library, which does not know it; without an instance
+    // there is no library to reach.
     auto statusParams = zeroed<NVFBC_GET_STATUS_PARAMS>();
     auto bind = zeroed<NVFBC_BIND_CONTEXT_PARAMS>();
     auto session = zeroed<NVFBC_CREATE_CAPTURE_SESSION_PARAMS>();
