@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs tavnv-probe against one branch of NVIDIA's real libraries on a machine without a GPU, which run-case put
 # first on the loader's search path and named in TAV_DRIVER_BRANCH and TAV_DRIVER_RELEASE.
-#   probe_test.sh PROBE HOLD_LIBCUDA
-# The second is the library that keeps libcuda's own allocations reachable (see hold_libcuda.cpp), preloaded
-# after the sanitizer runtimes it links, which must come first.
+#   probe_test.sh PROBE HOLD_DRIVER
+# The second is the library that keeps the driver libraries' own allocations reachable (see hold_driver.cpp),
+# preloaded after the sanitizer runtimes it links, which must come first.
 set -uo pipefail
 
 probe=$1
