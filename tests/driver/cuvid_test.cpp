@@ -1,5 +1,7 @@
 // The decoder binding against NVIDIA's libnvcuvid without a GPU: the H.264 parser runs on the CPU, and the calls
-// that need the device fail with CUDA's statuses, without a crash.
+// that need the device fail with CUDA's statuses, without a crash. A branch whose library lacks an entry point
+// that the binding resolves answers every call with the load's failure.
+#include "branches.h"
 #include "support.h"
 
 #include <tav/nvidia/cuda>
@@ -87,8 +89,14 @@ std::string joined(const std::vector<int>& numbers)
     return out.str();
 }
 
+bool loads(const tav::nvidia::Result& result, const LogCapture& capture)
+{
+    return driver::loads(result, capture, "cuvid", branch().cuvidMissing);
+}
+
 TEST(CuVidDriver, ParsesTheFixtureAsFfprobeDescribesIt)
 {
+    LogCapture capture;
     const auto expected = expectedFormat();
     ASSERT_FALSE(expected.empty()) << "pattern.expected is missing; run tests/gpu/fixtures/make-fixture";
     const std::vector<char> stream = fixture("pattern.h264");
@@ -104,6 +112,9 @@ TEST(CuVidDriver, ParsesTheFixtureAsFfprobeDescribesIt)
     parameters.pfnDisplayPicture = onDisplay;
     void* parser = nullptr;
     const auto created = cuvid.createVideoParser(&parser, &parameters);
+    if (!loads(created, capture)) {
+        return;
+    }
     ASSERT_FALSE(created.has_error()) << messageOf(created);
 
     auto packet = zeroed<CUVIDSOURCEDATAPACKET>();
@@ -148,6 +159,9 @@ TEST(CuVidDriver, CreateDecoderWithoutAContextFailsWithNoDevice)
 
     const auto created = CuVid::instance().createDecoder(&decoder, &info);
 
+    if (!loads(created, capture)) {
+        return;
+    }
     const auto* value = valueOf<cuda_error_domain>(created);
     ASSERT_NE(value, nullptr) << domainOf(created) << ": " << messageOf(created);
     EXPECT_EQ(static_cast<int>(value->status), cudaNoDevice);
@@ -159,6 +173,7 @@ TEST(CuVidDriver, CreateDecoderWithoutAContextFailsWithNoDevice)
 // Each call with a null object reaches the library, which refuses it with CUDA_ERROR_INVALID_HANDLE.
 TEST(CuVidDriver, CallsOnNullObjectsFailWithInvalidHandle)
 {
+    LogCapture capture;
     CuVid& cuvid = CuVid::instance();
     auto picture = zeroed<CUVIDPICPARAMS>();
     auto processing = zeroed<CUVIDPROCPARAMS>();
@@ -177,6 +192,10 @@ TEST(CuVidDriver, CallsOnNullObjectsFailWithInvalidHandle)
         return made;
     }();
     for (const auto& [name, result] : calls) {
+        SCOPED_TRACE(name);
+        if (!loads(result, capture)) {
+            continue;
+        }
         const auto* value = valueOf<cuda_error_domain>(result);
         ASSERT_NE(value, nullptr) << name << ": " << domainOf(result) << ": " << messageOf(result);
         EXPECT_EQ(static_cast<int>(value->status), cudaInvalidHandle) << name << ": " << messageOf(result);

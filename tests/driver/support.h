@@ -62,6 +62,25 @@ inline std::vector<std::string> creationRecords(const LogCapture& capture)
     return texts;
 }
 
+// Whether a binding built on the codec-header loader loads. Where the branch's library lacks an entry point that the
+// loader resolves (missing, null when it lacks none), checks instead that the call failed to load the component,
+// and that each load attempt logged what the library lacks.
+inline bool loads(const tav::nvidia::Result& result, const LogCapture& capture, const std::string& component,
+                  const char* missing)
+{
+    if (missing == nullptr) {
+        return true;
+    }
+    EXPECT_EQ(domainOf(result), "nvcodecheader error domain");
+    EXPECT_EQ(messageOf(result), "Failed to open " + component);
+    const auto errors = capture.records(spdlog::level::err);
+    EXPECT_FALSE(errors.empty());
+    for (const LogRecord& error : errors) {
+        EXPECT_EQ(error.text, "Cannot load " + std::string(missing) + "\n");
+    }
+    return false;
+}
+
 // Whether a file whose name contains part is mapped into this process.
 inline bool mapped(const std::string& part)
 {

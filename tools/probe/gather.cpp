@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace tav::probe {
@@ -102,16 +103,53 @@ std::vector<Item> enumerate(Count count, List list, std::string& error)
     return items;
 }
 
+// cuDriverGetVersion needs no cuInit, so the library tells its version also where it finds no device; after such a
+// failed load the binding has closed it again, so it is opened here as the binding opens it. The file the loader
+// found names the release.
+void askLibcuda(Report& report)
+{
+    void* library = dlopen("libcuda.so", RTLD_NOW);
+    if (library == nullptr) {
+        library = dlopen("libcuda.so.1", RTLD_NOW);
+    }
+    if (library == nullptr) {
+        return;
+    }
+    using Query = CUresult (*)(int*);
+    const auto query = reinterpret_cast<Query>(dlsym(library, "cuDriverGetVersion"));
+    int version = 0;
+    if (!report.driverVersion && query != nullptr && query(&version) == CUDA_SUCCESS) {
+        report.driverVersion = version;
+    }
+    Dl_info info{};
+    char* file = query != nullptr && dladdr(reinterpret_cast<void*>(query), &info) != 0
+                     ? realpath(info.dli_fname, nullptr)
+                     : nullptr;
+    if (file != nullptr) {
+        const std::string path = file;
+        std::free(file);
+        const std::string name = path.substr(path.rfind('/') + 1);
+        constexpr char prefix[] = "libcuda.so.";
+        // A release has three or more numbers; libcuda.so.1 names only the library's ABI.
+        if (name.compare(0, sizeof(prefix) - 1, prefix) == 0 && std::count(name.begin(), name.end(), '.') >= 3) {
+            report.driverRelease = name.substr(sizeof(prefix) - 1);
+        }
+    }
+    dlclose(library);
+}
+
 void gatherCuda(Report& report, LoaderMessages& loaderMessages)
 {
     Cuda& cuda = Cuda::instance();
     if (!note(report.cuda, cuda.loadLib(0), loaderMessages)) {
+        askLibcuda(report);
         return;
     }
     int version = 0;
     if (!cuda.driverGetVersion(&version).has_error()) {
         report.driverVersion = version;
     }
+    askLibcuda(report);
     int count = 0;
     if (auto counted = cuda.deviceGetCount(&count); counted.has_error()) {
         report.devicesError = messageOf(counted);

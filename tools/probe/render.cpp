@@ -70,6 +70,9 @@ std::string renderText(const Report& report)
     if (report.driverVersion) {
         out << "  driver version " << versionText(*report.driverVersion) << "\n";
     }
+    if (report.driverRelease) {
+        out << "  driver release " << *report.driverRelease << "\n";
+    }
     if (!report.devicesError.empty()) {
         out << "  devices: " << report.devicesError << "\n";
     }
@@ -110,6 +113,9 @@ std::string renderJson(const Report& report)
     jsonLibrary(out, report.cuda);
     if (report.driverVersion) {
         out << ", \"driverVersion\": " << *report.driverVersion;
+    }
+    if (report.driverRelease) {
+        out << ", \"driverRelease\": " << quoted(*report.driverRelease);
     }
     if (!report.devicesError.empty()) {
         out << ", \"devicesError\": " << quoted(report.devicesError);

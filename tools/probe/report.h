@@ -46,7 +46,10 @@ struct CaptureStatus {
 
 struct Report {
     LibraryStatus cuda{"cuda", "libcuda.so", false, ""};
+    // cuDriverGetVersion's answer, which the library gives also where cuInit fails.
     std::optional<int> driverVersion;
+    // The release that the file name of NVIDIA's libcuda carries (libcuda.so.535.261.03).
+    std::optional<std::string> driverRelease;
     std::vector<CudaDevice> devices;
     std::string devicesError;
 
