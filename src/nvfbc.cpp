@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 
+#include <cstddef>
 #include <type_traits>
 #include <utility>
 
@@ -36,21 +37,14 @@ constexpr bool describes(std::uint32_t version)
     return (version & 0xffffu) == sizeof(Params) && version >> 24 == (apiVersion & 0xffu);
 }
 
-// X(operation, entry, line, version, structure): each operation, the list entry it calls, the line its errors
-// report, the version word it writes, and the structure of its parameters.
-#define TAV_NVIDIA_NVFBC_OPERATIONS(X)                                                                           \
-    X(destroyHandle, nvFBCDestroyHandle, 94, 0x06010004, _NVFBC_DESTROY_HANDLE_PARAMS)                           \
-    X(bindContext, nvFBCBindContext, 101, 0x06010004, _NVFBC_BIND_CONTEXT_PARAMS)                                \
-    X(releaseContext, nvFBCReleaseContext, 108, 0x06010004, _NVFBC_RELEASE_CONTEXT_PARAMS)                       \
-    X(getStatus, nvFBCGetStatus, 115, 0x06010308, _NVFBC_GET_STATUS_PARAMS)                                      \
-    X(createCaptureSession, nvFBCCreateCaptureSession, 122, 0x0605003c, _NVFBC_CREATE_CAPTURE_SESSION_PARAMS)    \
-    X(destroyCaptureSession, nvFBCDestroyCaptureSession, 129, 0x06010004, _NVFBC_DESTROY_CAPTURE_SESSION_PARAMS) \
-    X(toSysSetUp, nvFBCToSysSetUp, 136, 0x06030030, _NVFBC_TOSYS_SETUP_PARAMS)                                   \
-    X(toSysGrabFrame, nvFBCToSysGrabFrame, 143, 0x06020018, _NVFBC_TOSYS_GRAB_FRAME_PARAMS)                      \
-    X(toCudaSetUp, nvFBCToCudaSetUp, 150, 0x06010008, _NVFBC_TOCUDA_SETUP_PARAMS)                                \
-    X(toCudaGrabFrame, nvFBCToCudaGrabFrame, 157, 0x06020020, _NVFBC_TOCUDA_GRAB_FRAME_PARAMS)                   \
-    X(toGLSetUp, nvFBCToGLSetUp, 164, 0x06020038, _NVFBC_TOGL_SETUP_PARAMS)                                      \
-    X(toGLGrabFrame, nvFBCToGLGrabFrame, 171, 0x06020020, _NVFBC_TOGL_GRAB_FRAME_PARAMS)
+// Each operation's version word describes its structure, which starts with that word: the inline operations write
+// it without the structure's definition.
+#define TAV_NVIDIA_NVFBC_CHECK(operation, entry, line, version, structure)                             \
+    static_assert(describes<structure>(version) && std::is_standard_layout_v<structure> &&              \
+                      offsetof(structure, dwVersion) == 0 && sizeof(structure::dwVersion) == 4,         \
+                  #operation ": version word");
+TAV_NVIDIA_NVFBC_OPERATIONS(TAV_NVIDIA_NVFBC_CHECK)
+#undef TAV_NVIDIA_NVFBC_CHECK
 
 // What stands in the last-error field when instance creation reported success but left an entry that the binding
 // calls empty; null when every such entry is filled.
@@ -115,6 +109,11 @@ Result NvFBC::loadLib() noexcept
             return abandon(failure<nvfbc_error_domain>(NVFBC_ERR_UNSUPPORTED, missing, sourceFile,
                                                        createInstanceLine, boost::stacktrace::stacktrace()));
         }
+        // Published before the library is, so that a binding seen loaded has its entries.
+#define TAV_NVIDIA_NVFBC_PUBLISH(operation, entry, line, version, structure) \
+    entries_.entry.store(functionList_.entry, std::memory_order_release);
+        TAV_NVIDIA_NVFBC_OPERATIONS(TAV_NVIDIA_NVFBC_PUBLISH)
+#undef TAV_NVIDIA_NVFBC_PUBLISH
         return BOOST_OUTCOME_V2_NAMESPACE::success();
     }, []() noexcept {
         return failure<dl_error_domain>(libraryName, "dlopen", nullptr, detail::loadUnderWayText, sourceFile,
@@ -155,30 +154,19 @@ CaptureResult NvFBC::wrapStatus(unsigned long handle, NVFBCSTATUS status, const 
     return typedFailure<nvfbc_error_domain>(status, lastError, file, line, boost::stacktrace::stacktrace());
 }
 
-template <auto Entry, int Line, std::uint32_t Version, class Params>
-CaptureResult NvFBC::call(unsigned long handle, Params* params) const noexcept
+CaptureResult NvFBC::wrapStatus(unsigned long handle, NVFBCSTATUS status, int line) const noexcept
 {
-    static_assert(describes<Params>(Version));
-    params->dwVersion = Version;
-    // Only createHandle loads the library; until it has, the function list holds nothing that may be called
-    // (a failed instance creation can leave entries into a library that is closed again).
-    if (library_.loaded() == nullptr) {
-        return wrapStatus(handle, NVFBC_ERR_BAD_REQUEST, sourceFile, Line);
-    }
-    const NVFBCSTATUS status = (functionList_.*Entry)(handle, params);
-    if (status == NVFBC_SUCCESS) {
-        return BOOST_OUTCOME_V2_NAMESPACE::success();
-    }
-    return wrapStatus(handle, status, sourceFile, Line);
+    return wrapStatus(handle, status, sourceFile, line);
 }
 
+#ifndef TAV_NVIDIA_NVFBC_INLINE_OPERATIONS
 #define TAV_NVIDIA_NVFBC_DEFINE(operation, entry, line, version, structure)          \
     CaptureResult NvFBC::operation(unsigned long handle, structure* params) noexcept \
     {                                                                                \
-        return call<&NVFBC_API_FUNCTION_LIST::entry, line, version>(handle, params); \
+        return call<&EntryPoints::entry, line, version>(handle, params);             \
     }
 TAV_NVIDIA_NVFBC_OPERATIONS(TAV_NVIDIA_NVFBC_DEFINE)
 #undef TAV_NVIDIA_NVFBC_DEFINE
-#undef TAV_NVIDIA_NVFBC_OPERATIONS
+#endif
 
 }  // namespace tav::nvidia

@@ -37,9 +37,10 @@ for domain in dl cuda nvcodecheader nvenc nvfbc; do
     # The domains' behaviour is instantiated in the library only; a host that does not inline its constructor calls it.
     required+=("tav::base::system_error2_detail::error_domain<tav::nvidia::detail::${domain}_error_domain>::error_domain(unsigned long long)")
 done
-# The operations are inline in the headers; the library still exports each one, for hosts that call it out of line.
+# The operations are inline in the headers (the capture operations where the Boost version allows); the library
+# still exports each one, for hosts that call it out of line.
 # Their names come from the headers' operation tables (rows "X(operation, ...").
-for binding in Cuda:cuda CuVid:cuvid NvEnc:nvenc; do
+for binding in Cuda:cuda CuVid:cuvid NvEnc:nvenc NvFBC:nvfbc; do
     class=${binding%%:*}
     operations=$(grep -oE '^ *X\([a-zA-Z0-9]+,' "$include/tav/nvidia/${binding#*:}" | sed -E 's/^ *X\(([a-zA-Z0-9]+),/\1/')
     if [ -z "$operations" ]; then
