@@ -1,5 +1,5 @@
-// The library's instantiations of each domain's behaviour and value base, which the domain headers declare extern:
-// hosts use these instead of making copies of their own.
+// The library's instantiations of each domain's behaviour and value base, which the domain headers declare extern,
+// and each domain's erasure: hosts use these instead of making copies of their own.
 #include <tav/nvidia/cudaerrordomain>
 #include <tav/nvidia/dlerrordomain>
 #include <tav/nvidia/nvcodecheadererrordomain>
@@ -21,3 +21,33 @@ template class base_value_type<nvidia::detail::nvenc_error_domain::value_type>;
 template class base_value_type<nvidia::detail::nvfbc_error_domain::value_type>;
 
 }  // namespace tav::base::system_error2_detail
+
+tav::base::system_error2_detail::erased_code<tav::nvidia::detail::dl_error_domain> make_status_code(
+    system_error2::status_code<tav::nvidia::detail::dl_error_domain> code)
+{
+    return tav::base::system_error2_detail::erase(std::move(code));
+}
+
+tav::base::system_error2_detail::erased_code<tav::nvidia::detail::cuda_error_domain> make_status_code(
+    system_error2::status_code<tav::nvidia::detail::cuda_error_domain> code)
+{
+    return tav::base::system_error2_detail::erase(std::move(code));
+}
+
+tav::base::system_error2_detail::erased_code<tav::nvidia::detail::nvcodecheader_error_domain> make_status_code(
+    system_error2::status_code<tav::nvidia::detail::nvcodecheader_error_domain> code)
+{
+    return tav::base::system_error2_detail::erase(std::move(code));
+}
+
+tav::base::system_error2_detail::erased_code<tav::nvidia::detail::nvenc_error_domain> make_status_code(
+    system_error2::status_code<tav::nvidia::detail::nvenc_error_domain> code)
+{
+    return tav::base::system_error2_detail::erase(std::move(code));
+}
+
+tav::base::system_error2_detail::erased_code<tav::nvidia::detail::nvfbc_error_domain> make_status_code(
+    system_error2::status_code<tav::nvidia::detail::nvfbc_error_domain> code)
+{
+    return tav::base::system_error2_detail::erase(std::move(code));
+}
