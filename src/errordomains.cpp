@@ -22,32 +22,43 @@ template class base_value_type<nvidia::detail::nvfbc_error_domain::value_type>;
 
 }  // namespace tav::base::system_error2_detail
 
+namespace {
+
+// Moves a typed code to the heap behind the indirecting domain.
+template <class Domain>
+tav::base::system_error2_detail::erased_code<Domain> erase(system_error2::status_code<Domain>&& code)
+{
+    return system_error2::make_status_code_ptr(std::move(code));
+}
+
+}  // namespace
+
 tav::base::system_error2_detail::erased_code<tav::nvidia::detail::dl_error_domain> make_status_code(
     system_error2::status_code<tav::nvidia::detail::dl_error_domain> code)
 {
-    return tav::base::system_error2_detail::erase(std::move(code));
+    return erase(std::move(code));
 }
 
 tav::base::system_error2_detail::erased_code<tav::nvidia::detail::cuda_error_domain> make_status_code(
     system_error2::status_code<tav::nvidia::detail::cuda_error_domain> code)
 {
-    return tav::base::system_error2_detail::erase(std::move(code));
+    return erase(std::move(code));
 }
 
 tav::base::system_error2_detail::erased_code<tav::nvidia::detail::nvcodecheader_error_domain> make_status_code(
     system_error2::status_code<tav::nvidia::detail::nvcodecheader_error_domain> code)
 {
-    return tav::base::system_error2_detail::erase(std::move(code));
+    return erase(std::move(code));
 }
 
 tav::base::system_error2_detail::erased_code<tav::nvidia::detail::nvenc_error_domain> make_status_code(
     system_error2::status_code<tav::nvidia::detail::nvenc_error_domain> code)
 {
-    return tav::base::system_error2_detail::erase(std::move(code));
+    return erase(std::move(code));
 }
 
 tav::base::system_error2_detail::erased_code<tav::nvidia::detail::nvfbc_error_domain> make_status_code(
     system_error2::status_code<tav::nvidia::detail::nvfbc_error_domain> code)
 {
-    return tav::base::system_error2_detail::erase(std::move(code));
+    return erase(std::move(code));
 }
