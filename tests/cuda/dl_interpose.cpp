@@ -124,8 +124,17 @@ void* dlopen(const char* file, int mode)
 
 // Lookups in the special handles go straight on by a tail call that touches no memory of this program: the loader
 // then sees the original caller, which RTLD_NEXT is relative to. Sanitizer runtimes look up the functions they
-// intercept this way while they start, before any of this program's code may run.
-__attribute__((no_sanitize("address", "undefined", "thread"))) void* dlsym(void* handle, const char* symbol)
+// intercept this way while they start, before any of this program's code may run; GCC's runtime is a shared
+// library, and a lookup that came back relative to this program would find its own interceptors and loop in them.
+// So the call must be a jump in a -O0 build too, which GCC makes when this one function is optimised. (Clang links
+// its runtime into this program, which RTLD_NEXT skips either way.)
+#ifdef __clang__
+#define TAV_TEST_TAIL_CALLER
+#else
+#define TAV_TEST_TAIL_CALLER __attribute__((optimize("O2")))
+#endif
+__attribute__((no_sanitize("address", "undefined", "thread"))) TAV_TEST_TAIL_CALLER void* dlsym(void* handle,
+                                                                                                const char* symbol)
 {
     if (handle == RTLD_NEXT || handle == RTLD_DEFAULT) {
         return reinterpret_cast<SymbolFunction>(dlvsym(RTLD_NEXT, "dlsym", "GLIBC_2.34"))(handle, symbol);

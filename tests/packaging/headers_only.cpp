@@ -1,4 +1,6 @@
-// A program that includes every public header and uses nothing of the library: it links without libTAVNvidia.
+// A program that includes every public header and handles the bindings' results without calling into the library:
+// it links without libTAVNvidia. The build compiles it at each optimisation level, since an unoptimised object keeps
+// what an optimised one drops.
 #include <tav/nvidia/cuda>
 #include <tav/nvidia/cudaerrordomain>
 #include <tav/nvidia/cuvid>
@@ -9,4 +11,22 @@
 #include <tav/nvidia/nvfbc>
 #include <tav/nvidia/nvfbcerrordomain>
 
-int main() { return 0; }
+#include <cstdio>
+
+namespace {
+
+// What a host's own code does with a result it was handed: it keeps a copy of the error, and reads its message and
+// generic condition, all through the error's domain, whichever domain that is.
+int report(tav::nvidia::Result handed)
+{
+    if (!handed.has_error()) {
+        return 0;
+    }
+    const tav::nvidia::Result kept{handed.error().clone()};
+    std::fprintf(stderr, "%s\n", kept.error().message().c_str());
+    return kept.error() == system_error2::errc::unknown ? 2 : 1;
+}
+
+}  // namespace
+
+int main() { return report(BOOST_OUTCOME_V2_NAMESPACE::success()); }
